@@ -1,0 +1,27 @@
+#pragma once
+
+#include "Cell.h"
+#include "NumberFormat.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gq {
+
+// Turns a reader's cells into the text the spreadsheet shows, compiling each style's format once.
+class DisplayText {
+public:
+    explicit DisplayText(const StyleTable& styles);
+    // Writes the displayed text of `cell` into `out` (replacing its content).
+    void textOf(const Cell& cell, std::string& out);
+
+private:
+    const NumberFormat& formatOf(std::uint32_t style);
+
+    const StyleTable& styles_;
+    std::vector<std::optional<NumberFormat>> compiled_;
+    NumberFormat general_;
+};
+
+} // namespace gq

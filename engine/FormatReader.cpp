@@ -1,0 +1,76 @@
+#include "FormatReader.h"
+
+#include "Error.h"
+#include "OpcPackage.h"
+#include "ZipPackage.h"
+
+#include <QFileInfo>
+
+#include <cstring>
+#include <fstream>
+
+namespace gq {
+
+namespace {
+
+enum class Container { Zip, Ole, BareBiff, Text, Unknown };
+
+Container Sniff(const std::string& head) {
+    static const char kOle[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+    if (head.size() >= 8 && std::memcmp(head.data(), kOle, 8) == 0)
+        return Container::Ole;
+    if (head.size() >= 4 && std::memcmp(head.data(), "PK\x03\x04", 4) == 0)
+        return Container::Zip;
+    // The BOF record that opens a worksheet file of the oldest binary versions (no container).
+    if (head.size() >= 4 && head[0] == 0x09 &&
+        (head[1] == 0x00 || head[1] == 0x02 || head[1] == 0x04 || head[1] == 0x08) &&
+        static_cast<unsigned char>(head[2]) <= 20 && head[3] == 0)
+        return Container::BareBiff;
+    if (head.find('\0') == std::string::npos)
+        return Container::Text;
+    return Container::Unknown;
+}
+
+std::string ReadHead(const std::string& path) {
+    QFileInfo info(QString::fromStdString(path));
+    if (!info.exists())
+        throw Error("The file does not exist");
+    if (info.isDir())
+        throw Error("The path is a folder, not a file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw Error("The file cannot be read (permission denied or locked)");
+    std::string head(4096, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return head;
+}
+
+} // namespace
+
+std::unique_ptr<FormatReader> OpenFormatReader(const std::string& path) {
+    std::string head = ReadHead(path);
+    switch (Sniff(head)) {
+    case Container::Ole:
+    case Container::BareBiff:
+        return OpenXlsReader(path);
+    case Container::Zip: {
+        ZipPackage package(path);
+        if (package.has("content.xml") && !package.has("[Content_Types].xml"))
+            return OpenOdsReader(path);
+        std::string workbookPart = OfficeDocumentPart(package);
+        if (workbookPart.size() > 4 && workbookPart.compare(workbookPart.size() - 4, 4, ".bin") == 0)
+            return OpenXlsbReader(path);
+        return OpenXlsxReader(path);
+    }
+    case Container::Text:
+        if (head.empty())
+            throw Error("The file is empty");
+        return OpenDelimitedTextReader(path);
+    case Container::Unknown:
+        break;
+    }
+    throw Error(kNotAWorkbook);
+}
+
+} // namespace gq

@@ -1,0 +1,99 @@
+#include "XmlStream.h"
+
+#include "Error.h"
+#include "ZipPackage.h"
+
+#include <expat.h>
+
+#include <cstring>
+#include <memory>
+
+namespace gq {
+
+namespace {
+
+std::string_view LocalName(const char* name) {
+    const char* colon = std::strrchr(name, ':');
+    return colon ? std::string_view(colon + 1) : std::string_view(name);
+}
+
+struct ParserDeleter {
+    void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
+};
+using Parser = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDeleter>;
+
+struct Context {
+    XML_Parser parser;
+    XmlHandler* handler;
+};
+
+Parser MakeParser(Context& context) {
+    Parser parser(XML_ParserCreate(nullptr));
+    if (!parser)
+        throw Error("Out of memory while reading the file");
+    context.parser = parser.get();
+    XML_SetUserData(parser.get(), &context);
+    XML_SetElementHandler(
+        parser.get(),
+        [](void* data, const char* name, const char** attributes) {
+            static_cast<Context*>(data)->handler->startElement(LocalName(name), attributes);
+        },
+        [](void* data, const char* name) {
+            auto* context = static_cast<Context*>(data);
+            context->handler->endElement(LocalName(name));
+            if (context->handler->done())
+                XML_StopParser(context->parser, XML_FALSE);
+        });
+    XML_SetCharacterDataHandler(parser.get(), [](void* data, const char* text, int length) {
+        static_cast<Context*>(data)->handler->characters(
+            std::string_view(text, static_cast<std::size_t>(length)));
+    });
+    return parser;
+}
+
+// Returns false once the handler asked to stop.
+bool Feed(XML_Parser parser, const char* bytes, std::size_t size, bool last) {
+    if (XML_Parse(parser, bytes, static_cast<int>(size), last) == XML_STATUS_ERROR) {
+        if (XML_GetErrorCode(parser) == XML_ERROR_ABORTED)
+            return false;
+        throw Error(std::string(kNotAWorkbook) + ": " + XML_ErrorString(XML_GetErrorCode(parser)));
+    }
+    return true;
+}
+
+} // namespace
+
+const char* XmlAttribute(const char** attributes, std::string_view name) {
+    for (; *attributes; attributes += 2)
+        if (LocalName(attributes[0]) == name)
+            return attributes[1];
+    return nullptr;
+}
+
+void ParseXml(ByteStream& input, XmlHandler& handler) {
+    Context context{nullptr, &handler};
+    Parser parser = MakeParser(context);
+    constexpr std::size_t kChunk = 1 << 16;
+    for (;;) {
+        void* buffer = XML_GetBuffer(parser.get(), kChunk);
+        if (!buffer)
+            throw Error("Out of memory while reading the file");
+        std::size_t got = input.read(static_cast<char*>(buffer), kChunk);
+        if (XML_ParseBuffer(parser.get(), static_cast<int>(got), got == 0) == XML_STATUS_ERROR) {
+            if (XML_GetErrorCode(parser.get()) == XML_ERROR_ABORTED)
+                return;
+            throw Error(std::string(kNotAWorkbook) + ": " +
+                        XML_ErrorString(XML_GetErrorCode(parser.get())));
+        }
+        if (got == 0 || handler.done())
+            return;
+    }
+}
+
+void ParseXml(std::string_view document, XmlHandler& handler) {
+    Context context{nullptr, &handler};
+    Parser parser = MakeParser(context);
+    Feed(parser.get(), document.data(), document.size(), true);
+}
+
+} // namespace gq

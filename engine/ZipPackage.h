@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+typedef struct zip zip_t;
+
+namespace gq {
+
+// Inflated bytes of one package part, read in chunks.
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    // Fills up to `size` bytes; returns 0 at the end. Throws gq::Error on damage or a bomb.
+    virtual std::size_t read(char* buffer, std::size_t size) = 0;
+};
+
+// A zip package (.xlsx, .xlsb, .ods). Every part is guarded against decompression bombs: a part
+// may inflate to at most max(kBombFloorBytes, kBombRatio x its compressed size) and never past
+// kMaxPartBytes; past that the read fails with a plain error instead of running for hours.
+class ZipPackage {
+public:
+    static constexpr std::uint64_t kBombFloorBytes = 256ull << 20;
+    static constexpr std::uint64_t kBombRatio = 1000;
+    static constexpr std::uint64_t kMaxPartBytes = 16ull << 30;
+
+    explicit ZipPackage(const std::string& path); // throws gq::Error when it is no zip
+    ~ZipPackage();
+    ZipPackage(const ZipPackage&) = delete;
+    ZipPackage& operator=(const ZipPackage&) = delete;
+
+    // Part names compare without regard to case, as packages are written by many programs.
+    bool has(const std::string& name) const;
+    // A whole small part (relationships, workbook, styles); at most `limit` bytes inflated.
+    std::string read(const std::string& name, std::uint64_t limit = 64ull << 20) const;
+    // A part of any size. With `readAhead`, a second thread inflates while the caller parses.
+    std::unique_ptr<ByteStream> stream(const std::string& name, bool readAhead = false) const;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::int64_t indexOf(const std::string& name) const;
+
+    std::string path_;
+    zip_t* zip_ = nullptr;
+};
+
+} // namespace gq
