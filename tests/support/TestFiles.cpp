@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <zip.h>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -31,6 +33,22 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out << bytes;
     if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+void WriteZip(const std::string& path,
+              const std::vector<std::pair<std::string, std::string>>& parts) {
+    int code = 0;
+    zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    if (!zip)
+        throw std::runtime_error("cannot create " + path);
+    for (const auto& [name, content] : parts) {
+        // libzip reads the sources when the archive closes, so they must outlive this loop.
+        zip_source_t* source = zip_source_buffer(zip, content.data(), content.size(), 0);
+        if (!source || zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE) < 0)
+            throw std::runtime_error("cannot add " + name + " to " + path);
+    }
+    if (zip_close(zip) != 0)
         throw std::runtime_error("cannot write " + path);
 }
 

@@ -24,6 +24,9 @@ private:
 void WriteXlsx(const std::string& path, const std::function<void(lxw_workbook*)>& fill);
 
 void WriteFile(const std::string& path, const std::string& bytes);
+// Writes a zip package from (part name, content) pairs, for hand-made and damaged workbooks.
+void WriteZip(const std::string& path,
+              const std::vector<std::pair<std::string, std::string>>& parts);
 std::string ReadFile(const std::string& path);
 
 struct ProgramRun {

@@ -1,0 +1,248 @@
+#include "Pattern.h"
+
+#include <QChar>
+
+#include <cstring>
+
+namespace gq {
+
+namespace {
+
+// Decodes one code point at `i`, advancing it; invalid sequences yield their first byte.
+char32_t NextCodePoint(std::string_view text, std::size_t& i) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = byte(i);
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
+    int length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (lead > 0xF4)
+        length = 0;
+    if (length == 0 || i + length > text.size()) {
+        ++i;
+        return lead;
+    }
+    char32_t c = lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+        unsigned char next = byte(i + k);
+        if ((next & 0xC0) != 0x80) {
+            ++i;
+            return lead;
+        }
+        c = (c << 6) | (next & 0x3F);
+    }
+    i += length;
+    return c;
+}
+
+} // namespace
+
+void DecodeUtf8(std::string_view text, std::u32string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size();)
+        out.push_back(NextCodePoint(text, i));
+}
+
+void AppendUtf8(char32_t c, std::string& out) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+void LowerCaseInto(std::string_view text, std::string& out) {
+    out.clear();
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b));
+            ++i;
+            continue;
+        }
+        std::size_t start = i;
+        char32_t c = NextCodePoint(text, i);
+        if (i - start == 1 && c >= 0x80) // an invalid byte: keep it untouched
+            out.push_back(static_cast<char>(b));
+        else
+            AppendUtf8(QChar::toLower(c), out);
+    }
+}
+
+SearchPattern::SearchPattern(std::string_view term, bool ignoreCase) : ignoreCase_(ignoreCase) {
+    std::string source;
+    if (ignoreCase)
+        LowerCaseInto(term, source);
+    else
+        source.assign(term);
+    if (source.find('*') == std::string::npos)
+        source = "*" + source + "*";
+    std::u32string pattern;
+    DecodeUtf8(source, pattern);
+    compile(pattern);
+}
+
+void SearchPattern::compile(const std::u32string& pattern) {
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        char32_t c = pattern[i];
+        if (c == U'*') {
+            if (tokens_.empty() || tokens_.back().kind != Kind::Star)
+                tokens_.push_back({Kind::Star});
+        } else if (c == U'?') {
+            tokens_.push_back({Kind::AnyChar});
+        } else if (c == U'#') {
+            tokens_.push_back({Kind::Digit});
+        } else if (c == U'[') {
+            std::size_t close = pattern.find(U']', i + 1);
+            if (close == std::u32string::npos) {
+                valid_ = false;
+                return;
+            }
+            std::size_t first = i + 1;
+            bool negated = first < close && pattern[first] == U'!';
+            if (negated)
+                ++first;
+            // "[]" stands for nothing at all: it consumes no character.
+            if (first == close && !negated) {
+                i = close;
+                continue;
+            }
+            Token token{negated ? Kind::NotSet : Kind::Set};
+            token.ranges = static_cast<std::uint32_t>(ranges_.size());
+            for (std::size_t k = first; k < close; ++k) {
+                char32_t low = pattern[k];
+                if (k + 2 < close && pattern[k + 1] == U'-') {
+                    char32_t high = pattern[k + 2];
+                    if (high < low) {
+                        valid_ = false;
+                        return;
+                    }
+                    ranges_.push_back({low, high});
+                    k += 2;
+                } else {
+                    ranges_.push_back({low, low});
+                }
+            }
+            token.count = static_cast<std::uint32_t>(ranges_.size()) - token.ranges;
+            tokens_.push_back(token);
+            i = close;
+        } else {
+            tokens_.push_back({Kind::Literal, c});
+        }
+    }
+
+    // Recognise "*lit*", "lit*", "*lit", "lit" and "*": the common shapes, answered by a byte
+    // search on the UTF-8 text, which is exact because UTF-8 is self-synchronising.
+    std::size_t begin = 0, end = tokens_.size();
+    bool leadingStar = begin < end && tokens_[begin].kind == Kind::Star;
+    if (leadingStar)
+        ++begin;
+    bool trailingStar = end > begin && tokens_[end - 1].kind == Kind::Star;
+    if (trailingStar)
+        --end;
+    for (std::size_t k = begin; k < end; ++k) {
+        if (tokens_[k].kind != Kind::Literal)
+            return;
+        AppendUtf8(tokens_[k].ch, literal_);
+    }
+    if (leadingStar && (trailingStar || begin == end))
+        shape_ = literal_.empty() ? Shape::Anything : Shape::Contains;
+    else if (leadingStar)
+        shape_ = Shape::EndsWith;
+    else if (trailingStar)
+        shape_ = Shape::StartsWith;
+    else
+        shape_ = Shape::Equals;
+}
+
+bool SearchPattern::inSet(const Token& token, char32_t c) const {
+    for (std::uint32_t k = token.ranges; k < token.ranges + token.count; ++k)
+        if (c >= ranges_[k].first && c <= ranges_[k].second)
+            return true;
+    return false;
+}
+
+bool SearchPattern::tokenMatches(const Token& token, char32_t c) const {
+    switch (token.kind) {
+    case Kind::Literal:
+        return token.ch == c;
+    case Kind::AnyChar:
+        return true;
+    case Kind::Digit:
+        return c >= U'0' && c <= U'9';
+    case Kind::Set:
+        return inSet(token, c);
+    case Kind::NotSet:
+        return !inSet(token, c);
+    case Kind::Star:
+        break;
+    }
+    return false;
+}
+
+// Every token but '*' consumes exactly one character, so going back to the last '*' and letting it
+// take one more character is complete: O(text x pattern) at worst, never exponential.
+bool SearchPattern::matchGeneral(const std::u32string& text) const {
+    std::size_t t = 0, p = 0;
+    std::size_t starToken = std::string::npos, starText = 0;
+    while (t < text.size()) {
+        if (p < tokens_.size() && tokens_[p].kind == Kind::Star) {
+            starToken = p++;
+            starText = t;
+        } else if (p < tokens_.size() && tokenMatches(tokens_[p], text[t])) {
+            ++p;
+            ++t;
+        } else if (starToken != std::string::npos) {
+            p = starToken + 1;
+            t = ++starText;
+        } else {
+            return false;
+        }
+    }
+    while (p < tokens_.size() && tokens_[p].kind == Kind::Star)
+        ++p;
+    return p == tokens_.size();
+}
+
+bool SearchPattern::matchPrepared(std::string_view text) const {
+    switch (shape_) {
+    case Shape::Anything:
+        return true;
+    case Shape::Contains:
+        return text.size() >= literal_.size() &&
+               memmem(text.data(), text.size(), literal_.data(), literal_.size()) != nullptr;
+    case Shape::StartsWith:
+        return text.starts_with(literal_);
+    case Shape::EndsWith:
+        return text.ends_with(literal_);
+    case Shape::Equals:
+        return text == literal_;
+    case Shape::General:
+        break;
+    }
+    DecodeUtf8(text, decoded_);
+    return matchGeneral(decoded_);
+}
+
+bool SearchPattern::matches(std::string_view text) const {
+    if (!valid_)
+        return false;
+    if (!ignoreCase_)
+        return matchPrepared(text);
+    LowerCaseInto(text, lowered_);
+    return matchPrepared(lowered_);
+}
+
+} // namespace gq

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gq {
+
+// The search pattern of a term: '*' any run, '?' one character, '#' one digit, '[list]' and
+// '[!list]' one character in or not in the list (ranges 'a-z', '-' literal at either end).
+// A term without '*' may occur anywhere in the text ("*term*"); a term with one must match the
+// whole text. Comparison is by character code; ignoring case lower-cases text and pattern alike.
+class SearchPattern {
+public:
+    SearchPattern(std::string_view term, bool ignoreCase);
+
+    // False for a malformed pattern (an unclosed '['); it then matches nothing.
+    bool valid() const { return valid_; }
+    bool matches(std::string_view text) const;
+
+private:
+    enum class Kind : std::uint8_t { Literal, AnyChar, Digit, Set, NotSet, Star };
+    struct Token {
+        Kind kind;
+        char32_t ch = 0;          // Literal
+        std::uint32_t ranges = 0; // Set / NotSet: first index into ranges_
+        std::uint32_t count = 0;  // number of ranges
+    };
+    // Whole-pattern shapes that a byte search answers without decoding the text.
+    enum class Shape : std::uint8_t { General, Contains, StartsWith, EndsWith, Equals, Anything };
+
+    void compile(const std::u32string& pattern);
+    bool inSet(const Token& token, char32_t c) const;
+    bool tokenMatches(const Token& token, char32_t c) const;
+    bool matchGeneral(const std::u32string& text) const;
+    bool matchPrepared(std::string_view text) const;
+
+    bool valid_ = true;
+    bool ignoreCase_;
+    Shape shape_ = Shape::General;
+    std::string literal_; // UTF-8 literal for the byte-search shapes
+    std::vector<Token> tokens_;
+    std::vector<std::pair<char32_t, char32_t>> ranges_;
+    mutable std::string lowered_;
+    mutable std::u32string decoded_;
+};
+
+// Unicode simple lower-casing of UTF-8 text (invalid bytes are kept as they are).
+void LowerCaseInto(std::string_view text, std::string& out);
+
+// UTF-8 to code points; an invalid byte stands for itself (as U+FFFD would lose information).
+void DecodeUtf8(std::string_view text, std::u32string& out);
+void AppendUtf8(char32_t c, std::string& out);
+
+} // namespace gq

@@ -1,0 +1,240 @@
+#include "Spreadsheet.h"
+
+#include "DisplayText.h"
+#include "Error.h"
+#include "FormatReader.h"
+
+#include <cstdio>
+
+namespace gq {
+
+namespace {
+
+bool g_failCreation = false;
+
+// Streams a reader's cells with their displayed text; `withBlanks` also passes cells that show
+// nothing (they still count for the used range).
+class TextCells : public CellVisitor {
+public:
+    using Callback =
+        std::function<bool(std::uint32_t row, std::uint32_t col, const std::string& text)>;
+
+    TextCells(DisplayText& display, bool withBlanks, Callback callback)
+        : display_(display), withBlanks_(withBlanks), callback_(std::move(callback)) {}
+
+    bool visit(const Cell& cell) override {
+        display_.textOf(cell, text_);
+        if (text_.empty() && !withBlanks_)
+            return true;
+        return callback_(cell.row, cell.col, text_);
+    }
+
+private:
+    DisplayText& display_;
+    bool withBlanks_;
+    Callback callback_;
+    std::string text_;
+};
+
+bool NeedsQuotes(const std::string& text) {
+    return text.find_first_of("\t\r\n\"") != std::string::npos;
+}
+
+} // namespace
+
+Range::Range(Worksheet& sheet, std::uint32_t row, std::uint32_t column, std::uint32_t rows,
+             std::uint32_t columns)
+    : sheet_(&sheet), row_(row), column_(column), rows_(rows), columns_(columns) {}
+
+std::string Range::text() const { return sheet_->text(row_, column_); }
+
+void Range::setValue(const std::string& value) { sheet_->setValue(row_, column_, value); }
+
+void Range::select() { sheet_->select(); }
+
+Worksheet::Worksheet(std::string name, FormatReader* reader, DisplayText* display,
+                     std::size_t index)
+    : name_(std::move(name)), reader_(reader), display_(display), index_(index) {}
+
+Worksheet::~Worksheet() = default;
+
+void Worksheet::measure() {
+    if (measured_)
+        return;
+    bool any = false;
+    auto extend = [&](std::uint32_t row, std::uint32_t col) {
+        if (!any) {
+            firstRow_ = lastRow_ = row;
+            firstColumn_ = lastColumn_ = col;
+            any = true;
+            return;
+        }
+        firstRow_ = std::min(firstRow_, row);
+        lastRow_ = std::max(lastRow_, row);
+        firstColumn_ = std::min(firstColumn_, col);
+        lastColumn_ = std::max(lastColumn_, col);
+    };
+    if (reader_) {
+        TextCells cells(*display_, true, [&](std::uint32_t row, std::uint32_t col, const auto&) {
+            extend(row, col);
+            return true;
+        });
+        reader_->readCells(index_, cells);
+    } else {
+        for (const auto& [at, value] : values_)
+            extend(at.first, at.second);
+    }
+    measured_ = true;
+}
+
+Range Worksheet::usedRange() {
+    measure();
+    return Range(*this, firstRow_, firstColumn_, lastRow_ - firstRow_ + 1,
+                 lastColumn_ - firstColumn_ + 1);
+}
+
+Range Worksheet::lastCell() {
+    measure();
+    return Range(*this, lastRow_, lastColumn_);
+}
+
+std::string Worksheet::text(std::uint32_t row, std::uint32_t col) {
+    if (!reader_) {
+        auto found = values_.find({row, col});
+        return found == values_.end() ? std::string() : found->second;
+    }
+    if (cachedRow_ != row) {
+        cachedCells_.clear();
+        TextCells cells(*display_, false, [&](std::uint32_t r, std::uint32_t c, const auto& text) {
+            if (r == row)
+                cachedCells_[c] = text;
+            return r <= row;
+        });
+        reader_->readCells(index_, cells);
+        cachedRow_ = row;
+    }
+    auto found = cachedCells_.find(col);
+    return found == cachedCells_.end() ? std::string() : found->second;
+}
+
+void Worksheet::forEachText(const TextVisitor& visitor) {
+    if (!reader_) {
+        for (const auto& [at, value] : values_)
+            if (!value.empty() && !visitor(at.first, at.second, value))
+                return;
+        return;
+    }
+    TextCells cells(*display_, false, visitor);
+    reader_->readCells(index_, cells);
+}
+
+void Worksheet::setValue(std::uint32_t row, std::uint32_t col, const std::string& value) {
+    if (reader_)
+        throw Error("The cells of a workbook opened from a file cannot be changed");
+    values_[{row, col}] = value;
+    measured_ = false;
+}
+
+Workbook::Workbook(const std::string& path)
+    : path_(path), reader_(OpenFormatReader(path)),
+      display_(std::make_unique<DisplayText>(reader_->styles())) {
+    const auto& names = reader_->worksheetNames();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        sheets_.push_back(std::make_unique<Worksheet>(names[i], reader_.get(), display_.get(), i));
+    if (sheets_.empty())
+        throw Error("The workbook has no worksheets");
+}
+
+Workbook::Workbook() {
+    sheets_.push_back(std::make_unique<Worksheet>("Sheet1", nullptr, nullptr, 0));
+}
+
+Workbook::~Workbook() = default;
+
+Worksheet& Workbook::sheets(const std::string& name) {
+    for (auto& sheet : sheets_)
+        if (sheet->name() == name)
+            return *sheet;
+    throw Error("Subscript out of range: the workbook has no sheet named \"" + name + "\"");
+}
+
+void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* sheet) {
+    if (format != FileFormat::TextTabDelimited)
+        throw Error("This file format cannot be written");
+    Worksheet& source = sheet ? *sheet : activeSheet();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        throw Error("The text export cannot be written to " + path);
+    std::string line;
+    bool any = false;
+    std::uint32_t lineRow = 1;  // the row whose cells `line` collects
+    std::uint32_t lineColumn = 0; // the last column written into `line`
+    auto flushThrough = [&](std::uint32_t row) {
+        for (; lineRow < row; ++lineRow) {
+            line += "\r\n";
+            std::fwrite(line.data(), 1, line.size(), file);
+            line.clear();
+            lineColumn = 0;
+        }
+    };
+    // Blank cells take part: the export runs to the last used row, as the used range does.
+    auto addCell = [&](std::uint32_t row, std::uint32_t col, const std::string& text) {
+        any = true;
+        flushThrough(row);
+        if (text.empty())
+            return true;
+        line.append(col - 1 - lineColumn, '\t');
+        lineColumn = col - 1;
+        if (NeedsQuotes(text)) {
+            line += '"';
+            for (char c : text)
+                line.append(c == '"' ? 2 : 1, c);
+            line += '"';
+        } else {
+            line += text;
+        }
+        return true;
+    };
+    try {
+        if (source.reader_) {
+            TextCells cells(*source.display_, true, addCell);
+            source.reader_->readCells(source.index_, cells);
+        } else {
+            for (const auto& [at, value] : source.values_)
+                addCell(at.first, at.second, value);
+        }
+        if (any)
+            flushThrough(lineRow + 1);
+    } catch (...) {
+        std::fclose(file);
+        throw;
+    }
+    if (std::fclose(file) != 0)
+        throw Error("The text export cannot be written to " + path);
+}
+
+Workbook& Workbooks::open(const std::string& path) {
+    items_.push_back(std::make_unique<Workbook>(path));
+    return *items_.back();
+}
+
+Workbook& Workbooks::add() {
+    items_.push_back(std::make_unique<Workbook>());
+    return *items_.back();
+}
+
+Workbook& Workbooks::item(int index) {
+    if (index < 1 || index > count())
+        throw Error("Subscript out of range");
+    return *items_[static_cast<std::size_t>(index - 1)];
+}
+
+std::unique_ptr<SpreadsheetApplication> SpreadsheetApplication::create() {
+    if (g_failCreation)
+        throw Error("The spreadsheet engine cannot be started");
+    return std::unique_ptr<SpreadsheetApplication>(new SpreadsheetApplication());
+}
+
+void SpreadsheetApplication::failCreationForTesting(bool fail) { g_failCreation = fail; }
+
+} // namespace gq

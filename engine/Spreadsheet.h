@@ -1,0 +1,133 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace gq {
+
+class FormatReader;
+class DisplayText;
+class Worksheet;
+
+enum class FileFormat { TextTabDelimited = -4158 };
+
+// A rectangle of cells: a sheet's used range, its last cell, or one cell.
+class Range {
+public:
+    Range(Worksheet& sheet, std::uint32_t row, std::uint32_t column, std::uint32_t rows = 1,
+          std::uint32_t columns = 1);
+
+    std::uint32_t row() const { return row_; }
+    std::uint32_t column() const { return column_; }
+    std::uint32_t rowCount() const { return rows_; }
+    std::uint32_t columnCount() const { return columns_; }
+    std::uint32_t count() const { return rows_ * columns_; }
+    std::uint32_t lastRow() const { return row_ + rows_ - 1; }
+    std::uint32_t lastColumn() const { return column_ + columns_ - 1; }
+
+    std::string text() const;                  // the first cell's displayed text
+    void setValue(const std::string& value);   // sheets of new workbooks only
+    void select();
+
+private:
+    Worksheet* sheet_;
+    std::uint32_t row_, column_, rows_, columns_;
+};
+
+// One worksheet of an open workbook. Sheets of a file are read on demand, streaming; sheets of a
+// new workbook hold their cells in memory.
+class Worksheet {
+public:
+    using TextVisitor =
+        std::function<bool(std::uint32_t row, std::uint32_t col, const std::string& text)>;
+
+    Worksheet(std::string name, FormatReader* reader, DisplayText* display, std::size_t index);
+    ~Worksheet();
+
+    const std::string& name() const { return name_; }
+    Range usedRange();
+    Range lastCell(); // the sheet's last cell (bottom row and right column of the stored cells)
+    std::string text(std::uint32_t row, std::uint32_t col);
+    Range cells(std::uint32_t row, std::uint32_t col) { return Range(*this, row, col); }
+    void select() { selected_ = true; }
+    bool isSelected() const { return selected_; }
+
+    // Every cell whose displayed text is not empty, in row-major order, in one streaming pass.
+    // The visitor returns false to stop. Cells without text are never visited.
+    void forEachText(const TextVisitor& visitor);
+    void setValue(std::uint32_t row, std::uint32_t col, const std::string& value);
+
+private:
+    friend class Workbook; // its text export streams the sheet's cells, blank ones included
+
+    void measure();
+
+    std::string name_;
+    FormatReader* reader_;
+    DisplayText* display_;
+    std::size_t index_;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::string> values_; // new workbooks
+    bool measured_ = false;
+    std::uint32_t lastRow_ = 1, lastColumn_ = 1, firstRow_ = 1, firstColumn_ = 1;
+    // One row kept for text(): a row-by-row reader costs one pass per row, not per cell.
+    std::uint32_t cachedRow_ = 0;
+    std::map<std::uint32_t, std::string> cachedCells_;
+    bool selected_ = false;
+};
+
+class Workbook {
+public:
+    // Opens a file through the reader its content calls for; throws gq::Error with the reason.
+    explicit Workbook(const std::string& path);
+    Workbook(); // a new, empty workbook with one sheet "Sheet1"
+    ~Workbook();
+
+    const std::string& path() const { return path_; }
+    const std::vector<std::unique_ptr<Worksheet>>& worksheets() const { return sheets_; }
+    Worksheet& sheets(const std::string& name); // throws gq::Error when no sheet has the name
+    Worksheet& activeSheet() { return *sheets_.front(); }
+    // Writes `sheet` (the active sheet when null) as TAB-separated text, one row per line.
+    void saveAs(const std::string& path, FileFormat format, Worksheet* sheet = nullptr);
+
+private:
+    std::string path_;
+    std::unique_ptr<FormatReader> reader_;
+    std::unique_ptr<DisplayText> display_;
+    std::vector<std::unique_ptr<Worksheet>> sheets_;
+};
+
+class Workbooks {
+public:
+    Workbook& open(const std::string& path);
+    Workbook& add();
+    int count() const { return static_cast<int>(items_.size()); }
+    Workbook& item(int index); // 1-based, as the collection counts
+
+private:
+    std::vector<std::unique_ptr<Workbook>> items_;
+};
+
+// An in-process spreadsheet instance: cheap, one per searched file.
+class SpreadsheetApplication {
+public:
+    // Throws gq::Error when no instance can be made (tests force that through the hook below).
+    static std::unique_ptr<SpreadsheetApplication> create();
+    static void failCreationForTesting(bool fail);
+
+    Workbooks& workbooks() { return workbooks_; }
+    void setDisplayAlerts(bool on) { displayAlerts_ = on; }
+    bool displayAlerts() const { return displayAlerts_; }
+    void quit() { workbooks_ = Workbooks(); }
+
+private:
+    SpreadsheetApplication() = default;
+
+    Workbooks workbooks_;
+    bool displayAlerts_ = true;
+};
+
+} // namespace gq

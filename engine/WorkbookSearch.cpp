@@ -1,0 +1,247 @@
+#include "WorkbookSearch.h"
+
+#include "Error.h"
+#include "Pattern.h"
+#include "Spreadsheet.h"
+
+#include <QDir>
+#include <QTemporaryFile>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace gq {
+
+namespace {
+
+constexpr const char* kSingleLocation = "in Findwell2021/08/31.Excel1.ExcelSearchWorkbook ";
+constexpr const char* kComboLocation = "in Findwell2021/08/31.Excel1.ExcelSearchWorkbookCombo ";
+
+// A compiled pattern kept while its term and case option stay the same.
+struct CachedPattern {
+    std::string term;
+    bool ignoreCase = false;
+    std::optional<SearchPattern> pattern;
+
+    const SearchPattern& get(const std::string& wanted, bool wantedIgnoreCase) {
+        if (!pattern || term != wanted || ignoreCase != wantedIgnoreCase) {
+            term = wanted;
+            ignoreCase = wantedIgnoreCase;
+            pattern.emplace(wanted, wantedIgnoreCase);
+        }
+        return *pattern;
+    }
+};
+
+class WorkbookScan {
+public:
+    WorkbookScan(const std::string& path, SearchHost& host, bool combo)
+        : path_(path), fileName_(FileNameOfPath(path)), host_(host), combo_(combo),
+          location_(combo ? kComboLocation : kSingleLocation) {}
+
+    SearchCounts run(Workbook* workbook) {
+        host_.setProgressText("Processing file " + fileName_);
+        if (!workbook)
+            return counts_;
+        for (const auto& sheet : workbook->worksheets()) {
+            if (host_.stopRequested())
+                break;
+            try {
+                if (host_.retrieveLocations())
+                    cellScan(*sheet);
+                else if (host_.skipLocations())
+                    textScan(*workbook, *sheet);
+                else
+                    continue;
+                ++counts_.sheets;
+            } catch (const Error& error) {
+                report(error.what());
+            }
+        }
+        return counts_;
+    }
+
+private:
+    void report(const std::string& description) { host_.reportError(location_, 0, description); }
+
+    // A pattern that cannot be compiled matches nothing; saying so once per search is enough.
+    bool test(const SearchPattern& pattern, const std::string& text) {
+        if (!pattern.valid()) {
+            if (!reportedBadPattern_)
+                report("Invalid pattern string");
+            reportedBadPattern_ = true;
+            return false;
+        }
+        return pattern.matches(text);
+    }
+
+    // How many result rows `text` earns: 0 or 1 for the single term, one per matching entry of
+    // the term list. `stopInside` makes the term loop test the stop flag (the text scan's rule).
+    template <typename AddRow> void testText(const std::string& text, bool stopInside, AddRow addRow) {
+        ++counts_.cells;
+        if (!combo_) {
+            std::optional<bool> ignoreCase = caseOption();
+            if (ignoreCase && test(single_.get(host_.searchText(), *ignoreCase), text))
+                addRow();
+            return;
+        }
+        std::size_t count = host_.termCount();
+        if (terms_.size() < count)
+            terms_.resize(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (stopInside && host_.stopRequested())
+                return;
+            try {
+                std::string term = host_.term(k);
+                std::optional<bool> ignoreCase = caseOption();
+                if (ignoreCase && test(terms_[k].get(term, *ignoreCase), text))
+                    addRow();
+            } catch (const Error& error) {
+                report(error.what());
+            }
+        }
+    }
+
+    // Match case compares as stored, ignore case lower-cases both sides; with neither option
+    // set nothing matches.
+    std::optional<bool> caseOption() {
+        if (host_.matchCase())
+            return false;
+        if (host_.ignoreCase())
+            return true;
+        return std::nullopt;
+    }
+
+    void progress(std::uint64_t count) {
+        host_.setProgressText("Processing: row " + std::to_string(count) + " in " + fileName_);
+    }
+
+    void cellScan(Worksheet& sheet) {
+        host_.yieldToEvents();
+        std::uint32_t row = 0;
+        sheet.forEachText([&](std::uint32_t r, std::uint32_t c, const std::string& text) {
+            // The rows between two stored rows hold no text; only their progress steps remain.
+            for (; row < r; ++row) {
+                if (host_.stopRequested())
+                    return false;
+                if ((row + 1) % 100 == 0)
+                    progress(row + 1);
+            }
+            if (host_.stopRequested())
+                return false;
+            host_.yieldToEvents();
+            testText(text, false, [&] {
+                host_.addResult({path_, sheet.name(), ColumnLetters(static_cast<int>(c)) +
+                                                          std::to_string(r),
+                                 text, std::to_string(r), std::to_string(c)});
+            });
+            return true;
+        });
+    }
+
+    void textScan(Workbook& workbook, Worksheet& sheet) {
+        std::string sheetName = sheet.name();
+        if (!export_) {
+            export_.emplace(QDir::tempPath() + "/gridquest-export-XXXXXX.txt");
+            if (!export_->open())
+                throw Error("The temporary text export cannot be created in " +
+                            QDir::tempPath().toStdString());
+            export_->close();
+        }
+        std::string exportPath = export_->fileName().toStdString();
+        workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet);
+        std::FILE* file = std::fopen(exportPath.c_str(), "rb");
+        if (!file)
+            throw Error("The temporary text export cannot be opened");
+        std::string line;
+        char buffer[1 << 16];
+        std::size_t got = 0, at = 0;
+        bool end = false;
+        while (!end) {
+            if (host_.stopRequested())
+                break;
+            // One physical line, without its line break (LF, or CR LF).
+            line.clear();
+            bool haveLine = false;
+            while (!haveLine) {
+                if (at == got) {
+                    got = std::fread(buffer, 1, sizeof buffer, file);
+                    at = 0;
+                    if (got == 0) {
+                        end = true;
+                        break;
+                    }
+                }
+                const char* start = buffer + at;
+                const char* newline =
+                    static_cast<const char*>(std::memchr(start, '\n', got - at));
+                std::size_t length = newline ? static_cast<std::size_t>(newline - start) : got - at;
+                line.append(start, length);
+                at += length + (newline ? 1 : 0);
+                haveLine = newline != nullptr;
+            }
+            if (end && line.empty())
+                break;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            testText(line, true, [&] { host_.addResult({path_, sheetName, "", line, "", ""}); });
+            if (++lines_ % 100 == 0)
+                progress(lines_);
+        }
+        std::fclose(file);
+    }
+
+    std::string path_;
+    std::string fileName_;
+    SearchHost& host_;
+    bool combo_;
+    const char* location_;
+    SearchCounts counts_;
+    CachedPattern single_;
+    std::vector<CachedPattern> terms_;
+    bool reportedBadPattern_ = false;
+    std::uint32_t lines_ = 0; // counts on across worksheets
+    std::optional<QTemporaryFile> export_; // private (0600), unique, removed when the scan ends
+};
+
+} // namespace
+
+SearchCounts ExcelSearchWorkbook(const std::string& path, Workbook* workbook, SearchHost& host) {
+    return WorkbookScan(path, host, false).run(workbook);
+}
+
+SearchCounts ExcelSearchWorkbookCombo(const std::string& path, Workbook* workbook,
+                                      SearchHost& host) {
+    return WorkbookScan(path, host, true).run(workbook);
+}
+
+std::string ColumnLetters(int column) {
+    std::string letters;
+    for (int n = column; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+    return letters;
+}
+
+std::string FileNameOfPath(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void DeleteTempFile(const std::string& path) {
+    if (std::remove(path.c_str()) == 0)
+        return;
+    // A read-only file: make it writable first, as a forced delete does.
+    ::chmod(path.c_str(), S_IRUSR | S_IWUSR);
+    std::remove(path.c_str());
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info;
+    return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+} // namespace gq

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace gq {
+
+// File attribute bits, mapped from POSIX: read-only = the owner may not write; hidden = the name
+// starts with "."; system = neither a regular file nor a folder; archive = a regular file;
+// reparse point = a symbolic link.
+enum FileAttribute : int {
+    kReadOnly = 1,
+    kHidden = 2,
+    kSystem = 4,
+    kDirectory = 16,
+    kArchive = 32,
+    kReparsePoint = 1024,
+};
+
+// The attribute bits of a path (links followed, plus kReparsePoint for a link); -1 when the path
+// cannot be examined.
+int FileAttributes(const std::string& path);
+bool IsFolder(const std::string& path);
+// A regular file (links followed) that can be opened for reading right now.
+bool FileCanBeOpened(const std::string& path);
+// A name the list cannot show faithfully: not valid UTF-8, or holding a control code, a code from
+// 127 to 159, or "?".
+bool HasUnmappableChars(const std::string& name);
+// Case-insensitive wildcard match of a file name ('*', '?'); "*.*" matches every name.
+bool NameMatches(const std::string& name, const std::string& pattern);
+// Collapses doubled separators; a leading run of separators becomes exactly one "/".
+std::string NormalizePath(const std::string& path);
+
+// What a folder walk needs from its caller: a chance to let the window work, and the error report.
+struct WalkHooks {
+    std::function<void()> yield = [] {};
+    std::function<void(const std::string& description)> reportError = [](const std::string&) {};
+};
+
+// One walk over a tree: remembers the folders it entered (by device and inode), so a folder
+// reached twice, as through a link loop, is entered once.
+class FolderWalk {
+public:
+    explicit FolderWalk(WalkHooks hooks = {});
+
+    // Appends every sub-folder of the given folders (each ending in "/"), level by level, at every
+    // depth when `recurse`; drops a given folder whose sub-folders cannot be listed (access
+    // denied, gone). Within a folder, sub-folders come in case-insensitive name order.
+    void GetSubDirectories2016(std::vector<std::string>& folders, bool recurse);
+
+    // Names of the files in `folder` (not below it) that match `pattern` and can be opened, in
+    // case-insensitive order.
+    std::vector<std::string> ListFiles(std::string folder, const std::string& pattern);
+
+    // Every file of the tree under `folder` whose name matches `pattern`, as the folder scan adds
+    // them: breadth-first by level, names starting with "~" and hidden writable files left out.
+    std::vector<std::string> FilesInTree(const std::string& folder, const std::string& pattern);
+
+private:
+    bool enterOnce(const std::string& folder);
+
+    WalkHooks hooks_;
+    std::set<std::pair<unsigned long, unsigned long>> entered_;
+};
+
+} // namespace gq

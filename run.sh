@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds Gridquest and starts it. Until the window lands, this runs the command-line search over
+# the bundled samples (or the paths given) for "ea".
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target gridquest-find
+if [ $# -eq 0 ]; then
+  set -- build/Samples
+fi
+exec build/cli/gridquest-find --stats ea "$@"

@@ -1,0 +1,62 @@
+#include "TermListFile.h"
+
+#include "Error.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <fstream>
+#include <sstream>
+
+namespace gq {
+
+namespace {
+
+// The characters that Windows-1252 puts at 0x80-0x9F (0 where it defines none); the rest of the
+// code page equals Latin-1.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+bool IsSpacesOnly(const std::string& line) {
+    return line.find_first_not_of(' ') == std::string::npos;
+}
+
+} // namespace
+
+std::string ToUtf8(const std::string& bytes) {
+    QByteArray raw = QByteArray::fromStdString(bytes);
+    QString decoded = QString::fromUtf8(raw);
+    if (decoded.toUtf8() == raw)
+        return bytes;
+    QString text;
+    text.reserve(static_cast<qsizetype>(bytes.size()));
+    for (unsigned char byte : bytes) {
+        char16_t high = byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : 0;
+        text += QChar(high ? high : static_cast<char16_t>(byte));
+    }
+    return text.toStdString();
+}
+
+std::vector<std::string> ReadTermListFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw Error("File not found");
+    std::ostringstream content;
+    content << in.rdbuf();
+    std::string text = ToUtf8(content.str());
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0)
+        text.erase(0, 3);
+    std::vector<std::string> terms;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!IsSpacesOnly(line))
+            terms.push_back(line);
+    }
+    return terms;
+}
+
+} // namespace gq

@@ -1,0 +1,223 @@
+#include "Error.h"
+#include "Spreadsheet.h"
+#include "TestFiles.h"
+#include "WorkbookSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include <functional>
+
+namespace {
+
+// A host whose options a test sets, recording everything the search tells it.
+class RecordingHost : public gq::SearchHost {
+public:
+    std::string text = "ea";
+    std::vector<std::string> terms;
+    bool matchCaseOption = false;
+    bool ignoreCaseOption = true;
+    bool locations = true;
+    bool stop = false;
+    std::function<void()> onYield = [] {};
+
+    std::vector<gq::ResultRow> rows;
+    std::vector<std::string> progress;
+    std::vector<std::string> errors;
+
+    std::string searchText() override { return text; }
+    std::size_t termCount() override { return terms.size(); }
+    std::string term(std::size_t index) override {
+        if (index >= terms.size())
+            throw gq::Error("Invalid property array index");
+        return terms[index];
+    }
+    bool matchCase() override { return matchCaseOption; }
+    bool ignoreCase() override { return ignoreCaseOption; }
+    bool retrieveLocations() override { return locations; }
+    bool skipLocations() override { return !locations; }
+    bool stopRequested() override { return stop; }
+    void setProgressText(const std::string& value) override { progress.push_back(value); }
+    void addResult(gq::ResultRow row) override { rows.push_back(std::move(row)); }
+    void reportError(const std::string& location, int line,
+                     const std::string& description) override {
+        errors.push_back(description + "|" + location + "|" + std::to_string(line));
+    }
+    void yieldToEvents() override { onYield(); }
+
+    std::vector<std::string> cellTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& row : rows)
+            texts.push_back(row.cellText);
+        return texts;
+    }
+};
+
+class WorkbookSearchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = dir_.path("search.xlsx");
+        gqtest::WriteXlsx(path_, [](lxw_workbook* workbook) {
+            lxw_worksheet* first = workbook_add_worksheet(workbook, "Prices");
+            worksheet_write_string(first, 0, 0, "Tea leaves", nullptr);
+            worksheet_write_string(first, 0, 2, "Bread", nullptr);
+            worksheet_write_number(first, 1, 1, 42, nullptr);
+            worksheet_write_string(first, 249, 3, "concatenate", nullptr);
+            worksheet_write_string(first, 250, 0, "tab\there", nullptr);
+            workbook_add_chartsheet(workbook, "Chart");
+            lxw_worksheet* second = workbook_add_worksheet(workbook, "Notes");
+            worksheet_write_string(second, 6, 2, "PEAR", nullptr);
+        });
+        workbook_ = std::make_unique<gq::Workbook>(path_);
+    }
+
+    gqtest::TempDir dir_;
+    std::string path_;
+    std::unique_ptr<gq::Workbook> workbook_;
+    RecordingHost host_;
+};
+
+TEST_F(WorkbookSearchTest, CellScanGivesOneRowPerMatchingCellWithItsLocation) {
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    ASSERT_EQ(host_.rows.size(), 3u);
+    const gq::ResultRow& first = host_.rows[0];
+    EXPECT_EQ(first.file, path_);
+    EXPECT_EQ(first.sheet, "Prices");
+    EXPECT_EQ(first.location, "A1");
+    EXPECT_EQ(first.cellText, "Tea leaves");
+    EXPECT_EQ(first.row, "1");
+    EXPECT_EQ(first.col, "1");
+    EXPECT_EQ(host_.rows[1].location, "C1");
+    EXPECT_EQ(host_.rows[2].sheet, "Notes"); // the chart sheet is no worksheet
+    EXPECT_EQ(host_.rows[2].location, "C7");
+    EXPECT_EQ(host_.progress.front(), "Processing file search.xlsx");
+    EXPECT_EQ(host_.progress[1], "Processing: row 100 in search.xlsx");
+    EXPECT_EQ(host_.progress[2], "Processing: row 200 in search.xlsx");
+    EXPECT_TRUE(host_.errors.empty());
+}
+
+TEST_F(WorkbookSearchTest, CaseOptionsSteerTheComparison) {
+    host_.text = "Pear";
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    EXPECT_EQ(host_.rows.size(), 1u);
+    host_.rows.clear();
+    host_.matchCaseOption = true;
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    EXPECT_TRUE(host_.rows.empty());
+    host_.matchCaseOption = host_.ignoreCaseOption = false; // neither set: nothing matches
+    host_.text = "*";
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    EXPECT_TRUE(host_.rows.empty());
+}
+
+TEST_F(WorkbookSearchTest, StarAloneFindsEveryNonEmptyCellAndNoEmptyOne) {
+    host_.text = "*";
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    EXPECT_EQ(host_.cellTexts(), (std::vector<std::string>{"Tea leaves", "Bread", "42",
+                                                           "concatenate", "tab\there", "PEAR"}));
+}
+
+TEST_F(WorkbookSearchTest, TextScanMatchesWholeExportedLinesWithoutLocations) {
+    host_.locations = false;
+    host_.text = "tab";
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    ASSERT_EQ(host_.rows.size(), 1u);
+    EXPECT_EQ(host_.rows[0].cellText, "\"tab\there\"");
+    EXPECT_EQ(host_.rows[0].location, "");
+    EXPECT_EQ(host_.rows[0].row, "");
+    EXPECT_EQ(host_.rows[0].col, "");
+    host_.rows.clear();
+    host_.text = "*";
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    // Every line from row 1 to the last used row, empty ones too: 251 + 7.
+    EXPECT_EQ(host_.rows.size(), 258u);
+    EXPECT_EQ(host_.rows[0].cellText, "Tea leaves\t\tBread");
+    EXPECT_EQ(host_.rows[1].cellText, "\t42");
+    EXPECT_EQ(host_.rows[2].cellText, "");
+    // The line counter goes on across worksheets: line 258 is not a multiple of 100, 200 is.
+    EXPECT_EQ(host_.progress.back(), "Processing: row 200 in search.xlsx");
+}
+
+TEST_F(WorkbookSearchTest, StopFlagEndsTheSearchAtTheNextCell) {
+    host_.stop = true;
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    EXPECT_TRUE(host_.rows.empty());
+    // A stop pressed while the search yields takes effect before the next cell.
+    host_.stop = false;
+    host_.text = "*";
+    int yields = 0;
+    host_.onYield = [&] {
+        if (++yields == 3)
+            host_.stop = true;
+    };
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    // Yields: the sheet's own, then one before each cell; the stop set in the third is seen
+    // before the third cell, after the second was tested.
+    EXPECT_EQ(host_.rows.size(), 2u);
+}
+
+TEST_F(WorkbookSearchTest, AnEditDuringTheRunTakesEffectAtTheNextCell) {
+    host_.text = "*";
+    host_.onYield = [&] { host_.text = host_.rows.empty() ? "*" : "PEAR"; };
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    EXPECT_EQ(host_.cellTexts(), (std::vector<std::string>{"Tea leaves", "PEAR"}));
+}
+
+TEST_F(WorkbookSearchTest, MultiTermSearchGivesOneRowPerMatchingTerm) {
+    host_.terms = {"cat", "at", "zzz"};
+    gq::ExcelSearchWorkbookCombo(path_, workbook_.get(), host_);
+    ASSERT_EQ(host_.rows.size(), 2u);
+    EXPECT_EQ(host_.rows[0].cellText, "concatenate");
+    EXPECT_EQ(host_.rows[1].location, host_.rows[0].location);
+    host_.rows.clear();
+    host_.terms.clear();
+    gq::ExcelSearchWorkbookCombo(path_, workbook_.get(), host_);
+    EXPECT_TRUE(host_.rows.empty());
+    host_.terms = {"cat", "at"};
+    host_.locations = false;
+    gq::ExcelSearchWorkbookCombo(path_, workbook_.get(), host_);
+    EXPECT_EQ(host_.rows.size(), 2u);
+}
+
+TEST_F(WorkbookSearchTest, MalformedPatternIsReportedOncePerSearch) {
+    host_.text = "[ea";
+    gq::ExcelSearchWorkbook(path_, workbook_.get(), host_);
+    EXPECT_TRUE(host_.rows.empty());
+    ASSERT_EQ(host_.errors.size(), 1u);
+    EXPECT_EQ(host_.errors[0],
+              "Invalid pattern string|in Findwell2021/08/31.Excel1.ExcelSearchWorkbook |0");
+    host_.errors.clear();
+    host_.terms = {"[x", "ea"};
+    gq::ExcelSearchWorkbookCombo(path_, workbook_.get(), host_);
+    EXPECT_EQ(host_.rows.size(), 3u);
+    ASSERT_EQ(host_.errors.size(), 1u);
+    EXPECT_NE(host_.errors[0].find("ExcelSearchWorkbookCombo "), std::string::npos);
+}
+
+TEST_F(WorkbookSearchTest, NullWorkbookYieldsNothingAndTheExportIsRemoved) {
+    gq::ExcelSearchWorkbook(path_, nullptr, host_);
+    EXPECT_TRUE(host_.rows.empty());
+    host_.locations = false;
+    host_.terms = {"ea"};
+    gq::ExcelSearchWorkbookCombo(path_, workbook_.get(), host_);
+    EXPECT_TRUE(QDir(QDir::tempPath())
+                    .entryList({"gridquest-export-*"}, QDir::Files | QDir::Hidden)
+                    .isEmpty());
+}
+
+TEST(SharedFileRoutines, FileExistsAndDeleteTempFile) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("x.txt");
+    EXPECT_FALSE(gq::FileExists(path));
+    EXPECT_FALSE(gq::FileExists(""));
+    EXPECT_TRUE(gq::FileExists(dir.path("")));
+    gqtest::WriteFile(path, "x");
+    QFile::setPermissions(QString::fromStdString(path), QFile::ReadOwner);
+    EXPECT_TRUE(gq::FileExists(path));
+    gq::DeleteTempFile(path);
+    EXPECT_FALSE(gq::FileExists(path));
+    gq::DeleteTempFile(path); // a missing file is no error
+}
+
+} // namespace
