@@ -45,9 +45,10 @@ std::vector<std::string> ReadTermListFile(const std::string& path) {
         throw Error("File not found");
     std::ostringstream content;
     content << in.rdbuf();
-    std::string text = ToUtf8(content.str());
-    if (text.rfind("\xEF\xBB\xBF", 0) == 0)
-        text.erase(0, 3);
+    std::string bytes = content.str();
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0)
+        bytes.erase(0, 3);
+    std::string text = ToUtf8(bytes);
     std::vector<std::string> terms;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {

@@ -1,0 +1,92 @@
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+namespace {
+
+class FindTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        book_ = dir_.path("book.xlsx");
+        gqtest::WriteXlsx(book_, [](lxw_workbook* workbook) {
+            lxw_worksheet* sheet = workbook_add_worksheet(workbook, "Sheet A");
+            worksheet_write_string(sheet, 0, 0, "Bread", nullptr);
+            worksheet_write_string(sheet, 1, 1, "back\\slash\tand\r\nlines", nullptr);
+            worksheet_write_string(sheet, 2, 2, "BEAN", nullptr);
+        });
+    }
+
+    gqtest::ProgramRun find(const std::vector<std::string>& args) {
+        return gqtest::RunProgram(GQ_FIND_PROGRAM, args);
+    }
+
+    gqtest::TempDir dir_;
+    std::string book_;
+};
+
+TEST_F(FindTest, PrintsOneEscapedLinePerResultAndExitsLikeGrep) {
+    auto run = find({"ea", book_});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
+    run = find({"-c", "ea", book_});
+    EXPECT_EQ(run.out, book_ + "\tSheet A\tA1\tBread\t1\t1\n");
+    run = find({"--match-case", "zzz", book_});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    run = find({"slash", book_});
+    EXPECT_EQ(run.out, book_ + "\tSheet A\tB2\tback\\\\slash\\tand\\r\\nlines\t2\t2\n");
+}
+
+TEST_F(FindTest, TextScanAndTermFiles) {
+    auto run = find({"--no-locations", "ea", book_});
+    EXPECT_EQ(run.out, book_ + "\tSheet A\t\tBread\t\t\n" + book_ + "\tSheet A\t\t\\t\\tBEAN\t\t\n");
+    std::string terms = dir_.path("terms.txt");
+    gqtest::WriteFile(terms, "\xEF\xBB\xBF" "bre\r\n   \r\n\r\nbea\n");
+    run = find({"-f", terms, "--stats", book_});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
+    EXPECT_NE(run.err.find("files=1 sheets=1 cells=3 rows=2 seconds="), std::string::npos)
+        << run.err;
+}
+
+TEST_F(FindTest, ReportsFilesThatCannotBeSearchedAndGoesOn) {
+    std::string broken = dir_.path("broken.xlsx");
+    gqtest::WriteFile(broken, "PK\x03\x04 not really a zip");
+    auto run = find({"ea", broken, dir_.path("missing.xlsx"), book_});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "gridquest-find: " + broken + ": The file is damaged or is not a workbook\n" +
+                           "gridquest-find: " + dir_.path("missing.xlsx") +
+                           ": The file does not exist\n");
+    EXPECT_NE(run.out.find("Bread"), std::string::npos);
+    EXPECT_EQ(find({}).exitCode, 2);
+    EXPECT_EQ(find({"ea"}).exitCode, 2);
+    EXPECT_EQ(find({"--bogus", "ea", book_}).exitCode, 2);
+    EXPECT_EQ(find({"[ea", book_}).exitCode, 2);
+}
+
+TEST_F(FindTest, ScansFoldersBreadthFirstByExtension) {
+    QDir root(QString::fromStdString(dir_.path("tree")));
+    root.mkpath("b/deeper");
+    root.mkpath("A");
+    auto copy = [&](const std::string& to) {
+        QFile::copy(QString::fromStdString(book_), QString::fromStdString(dir_.path("tree/" + to)));
+    };
+    copy("b/deeper/3.xlsx");
+    copy("b/2.XLSX");
+    copy("A/1.xls"); // read by its content, whatever its extension says
+    copy("zz.xlsx");
+    copy("~$lock.xlsx");
+    copy("notes.csv");
+    auto run = find({"Bread", dir_.path("tree")});
+    std::string tree = dir_.path("tree");
+    EXPECT_EQ(run.out, tree + "/zz.xlsx\tSheet A\tA1\tBread\t1\t1\n" + tree +
+                           "/A/1.xls\tSheet A\tA1\tBread\t1\t1\n" + tree +
+                           "/b/2.XLSX\tSheet A\tA1\tBread\t1\t1\n" + tree +
+                           "/b/deeper/3.xlsx\tSheet A\tA1\tBread\t1\t1\n");
+    run = find({"--ext", "CSV", "Bread", dir_.path("tree")});
+    EXPECT_EQ(run.out, tree + "/notes.csv\tSheet A\tA1\tBread\t1\t1\n");
+}
+
+} // namespace

@@ -1,0 +1,235 @@
+#include "Error.h"
+#include "FormatReader.h"
+#include "Spreadsheet.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+using Texts = std::map<std::string, std::string>; // "Sheet!A1" -> displayed text
+
+Texts ShownTexts(const std::string& path) {
+    gq::Workbook workbook(path);
+    Texts texts;
+    for (const auto& sheet : workbook.worksheets())
+        sheet->forEachText([&](std::uint32_t row, std::uint32_t col, const std::string& text) {
+            texts[sheet->name() + "!" + std::to_string(row) + "," + std::to_string(col)] = text;
+            return true;
+        });
+    return texts;
+}
+
+std::string ErrorOf(const std::string& path) {
+    try {
+        gq::Workbook workbook(path);
+        for (const auto& sheet : workbook.worksheets())
+            sheet->forEachText([](auto, auto, const auto&) { return true; });
+    } catch (const gq::Error& error) {
+        return error.what();
+    }
+    return "";
+}
+
+const char* kContentTypes =
+    R"(<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"/>)";
+
+std::string RootRels(const std::string& target, const std::string& ns =
+                         "http://schemas.openxmlformats.org/officeDocument/2006/relationships") {
+    return R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+           R"(<Relationship Id="rId1" Type=")" +
+           ns + R"(/officeDocument" Target=")" + target + R"("/></Relationships>)";
+}
+
+// A package written by hand: the workbook part in a folder of its own, one sheet, no styles.
+void WriteHandMadeXlsx(const std::string& path, const std::string& sheetXml,
+                       const std::string& sharedStrings = "",
+                       const std::string& workbookPr = "") {
+    std::string ns = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    std::string rels =
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId7" Type=")" +
+        ns + R"(/worksheet" Target="sheets/data.xml"/>)" + R"(<Relationship Id="rId8" Type=")" +
+        ns + R"(/sharedStrings" Target="/book/strings.xml"/></Relationships>)";
+    std::vector<std::pair<std::string, std::string>> parts = {
+        {"[Content_Types].xml", kContentTypes},
+        {"_rels/.rels", RootRels("book/main.xml")},
+        {"book/main.xml",
+         R"(<x:workbook xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+         R"(xmlns:r=")" + ns + R"(">)" + workbookPr +
+             R"(<x:sheets><x:sheet name="Données" sheetId="1" r:id="rId7"/></x:sheets></x:workbook>)"},
+        {"book/_rels/main.xml.rels", rels},
+        {"book/sheets/data.xml", sheetXml},
+    };
+    if (!sharedStrings.empty())
+        parts.push_back({"book/strings.xml", sharedStrings});
+    gqtest::WriteZip(path, parts);
+}
+
+std::string Sheet(const std::string& rows) {
+    return R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)" +
+           rows + "</sheetData></worksheet>";
+}
+
+TEST(XlsxReader, ReadsWhatLibxlsxwriterWrites) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("book.xlsx");
+    gqtest::WriteXlsx(path, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "Mixed");
+        lxw_format* bold = workbook_add_format(workbook);
+        format_set_bold(bold);
+        worksheet_write_string(sheet, 0, 0, "plain", nullptr);
+        lxw_rich_string_tuple first = {bold, (char*)"rich "};
+        lxw_rich_string_tuple second = {nullptr, (char*)"text"};
+        lxw_rich_string_tuple* runs[] = {&first, &second, nullptr};
+        worksheet_write_rich_string(sheet, 0, 1, runs, nullptr);
+        worksheet_write_number(sheet, 1, 0, 12.5, nullptr);
+        worksheet_write_boolean(sheet, 1, 1, 0, nullptr);
+        worksheet_write_formula_num(sheet, 2, 0, "=A2*2", nullptr, 25);
+        worksheet_write_formula_str(sheet, 2, 1, "=\"a\"&\"b\"", nullptr, "ab");
+        worksheet_write_formula(sheet, 2, 2, "=1/0", nullptr);
+        worksheet_write_blank(sheet, 3, 0, bold);
+        worksheet_write_string(sheet, 1048575, 16383, "far away", nullptr);
+        workbook_add_chartsheet(workbook, "Chart");
+        workbook_add_worksheet(workbook, "Empty");
+    });
+    gq::Workbook workbook(path);
+    ASSERT_EQ(workbook.worksheets().size(), 2u);
+    EXPECT_EQ(workbook.worksheets()[1]->name(), "Empty");
+    Texts texts = ShownTexts(path);
+    EXPECT_EQ(texts["Mixed!1,1"], "plain");
+    EXPECT_EQ(texts["Mixed!1,2"], "rich text");
+    EXPECT_EQ(texts["Mixed!2,1"], "12.5");
+    EXPECT_EQ(texts["Mixed!2,2"], "FALSE");
+    EXPECT_EQ(texts["Mixed!3,1"], "25");
+    EXPECT_EQ(texts["Mixed!3,2"], "ab");
+    EXPECT_EQ(texts["Mixed!3,3"], "0"); // libxlsxwriter stores 0 as the cached result
+    EXPECT_EQ(texts["Mixed!1048576,16384"], "far away");
+    EXPECT_EQ(texts.size(), 8u);
+
+    gq::Worksheet& mixed = workbook.sheets("Mixed");
+    EXPECT_EQ(mixed.lastCell().row(), 1048576u);
+    EXPECT_EQ(mixed.lastCell().column(), 16384u);
+    EXPECT_EQ(mixed.usedRange().row(), 1u);
+    EXPECT_EQ(mixed.usedRange().rowCount(), 1048576u);
+    EXPECT_EQ(mixed.text(3, 2), "ab");
+    EXPECT_EQ(mixed.cells(1, 2).text(), "rich text");
+    EXPECT_EQ(mixed.text(4, 1), "");
+    gq::Worksheet& empty = workbook.sheets("Empty");
+    EXPECT_EQ(empty.lastCell().row(), 1u);
+    EXPECT_EQ(empty.lastCell().column(), 1u);
+    EXPECT_THROW(workbook.sheets("Missing"), gq::Error);
+}
+
+TEST(XlsxReader, ReadsHandMadePackagesOfOtherWriters) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("other.xlsm");
+    // No r attributes, prefixed elements, inline strings, escapes, dates, errors, phonetic runs.
+    std::string sheet =
+        R"(<s:worksheet xmlns:s="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><s:sheetData>)"
+        R"(<s:row><s:c t="s"><s:v>0</s:v></s:c><s:c t="s"><s:v>1</s:v></s:c></s:row>)"
+        R"(<s:row><s:c t="inlineStr"><s:is><s:t>in_x0009_line</s:t></s:is></s:c>)"
+        R"(<s:c t="str"><s:f>X()</s:f><s:v>_x005F_x0041_ &amp; _xD83D__xDE00_</s:v></s:c></s:row>)"
+        R"(<s:row r="5"><s:c r="C5" t="e"><s:v>#N/A</s:v></s:c><s:c t="b"><s:v>1</s:v></s:c>)"
+        R"(<s:c t="d"><s:v>1900-03-01T12:00:00</s:v></s:c><s:c t="s"><s:v>99</s:v></s:c></s:row>)"
+        R"(</s:sheetData></s:worksheet>)";
+    std::string strings =
+        R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
+        R"(<si><t>first</t></si><si><r><t>ka</t></r><r><t xml:space="preserve"> ji</t></r>)"
+        R"(<rPh sb="0" eb="1"><t>KANA</t></rPh></si></sst>)";
+    WriteHandMadeXlsx(path, sheet, strings);
+    Texts texts = ShownTexts(path);
+    EXPECT_EQ(texts["Données!1,1"], "first");
+    EXPECT_EQ(texts["Données!1,2"], "ka ji");
+    EXPECT_EQ(texts["Données!2,1"], "in\tline");
+    EXPECT_EQ(texts["Données!2,2"], "_x0041_ & \xF0\x9F\x98\x80");
+    EXPECT_EQ(texts["Données!5,3"], "#N/A");
+    EXPECT_EQ(texts["Données!5,4"], "TRUE");
+    EXPECT_EQ(texts["Données!5,5"], "61.5"); // General shows the serial of a date without format
+    EXPECT_EQ(texts.count("Données!5,6"), 0u); // a shared-string index past the table
+}
+
+TEST(XlsxReader, ReadsTheStrictVariantAnd1904Dates) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("strict.xlsx");
+    std::string ns = "http://purl.oclc.org/ooxml/officeDocument/relationships";
+    std::string sheet =
+        R"(<worksheet xmlns="http://purl.oclc.org/ooxml/spreadsheetml/main"><sheetData>)"
+        R"(<row r="1"><c r="A1" t="d"><v>1904-01-02</v></c><c r="B1"><v>7</v></c></row>)"
+        R"(</sheetData></worksheet>)";
+    gqtest::WriteZip(
+        path,
+        {{"[Content_Types].xml", kContentTypes},
+         {"_rels/.rels", RootRels("xl/workbook.xml", ns)},
+         {"xl/workbook.xml",
+          R"(<workbook xmlns="http://purl.oclc.org/ooxml/spreadsheetml/main" xmlns:r=")" + ns +
+              R"("><workbookPr date1904="true"/><sheets><sheet name="S" sheetId="1" r:id="a"/>)"
+              R"(</sheets></workbook>)"},
+         {"xl/_rels/workbook.xml.rels",
+          R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+          R"(<Relationship Id="a" Type=")" +
+              ns + R"(/worksheet" Target="worksheets/sheet1.xml"/></Relationships>)"},
+         {"xl/worksheets/sheet1.xml", sheet}});
+    gq::Workbook workbook(path);
+    ASSERT_EQ(workbook.worksheets().size(), 1u);
+    EXPECT_EQ(workbook.worksheets()[0]->text(1, 1), "1"); // day 1 of the 1904 system
+    EXPECT_EQ(workbook.worksheets()[0]->text(1, 2), "7");
+}
+
+TEST(XlsxReader, RefusesDamagedAndHostilePackagesWithAReason) {
+    gqtest::TempDir dir;
+    std::string good = dir.path("good.xlsx");
+    gqtest::WriteXlsx(good, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        for (int row = 0; row < 2000; ++row)
+            worksheet_write_string(sheet, row, 0, "some text to compress", nullptr);
+    });
+    std::string bytes = gqtest::ReadFile(good);
+
+    std::string cut = dir.path("cut.xlsx");
+    gqtest::WriteFile(cut, bytes.substr(0, bytes.size() / 2));
+    EXPECT_NE(ErrorOf(cut), "");
+
+    std::string noWorkbook = dir.path("noworkbook.xlsx");
+    gqtest::WriteZip(noWorkbook, {{"hello.txt", "hi"}});
+    EXPECT_EQ(ErrorOf(noWorkbook), gq::kNotAWorkbook);
+
+    std::string badXml = dir.path("badxml.xlsx");
+    WriteHandMadeXlsx(badXml, "<worksheet><sheetData><row><c>");
+    EXPECT_NE(ErrorOf(badXml).find(gq::kNotAWorkbook), std::string::npos);
+
+    // 300 MB of zeros squeezed into a few hundred kilobytes: refused, not inflated to the end.
+    std::string bomb = dir.path("bomb.xlsx");
+    WriteHandMadeXlsx(bomb, Sheet("") + std::string(300u << 20, ' '));
+    EXPECT_NE(ErrorOf(bomb).find("decompression bomb"), std::string::npos);
+
+    std::string missing = dir.path("missing.xlsx");
+    EXPECT_EQ(ErrorOf(missing), "The file does not exist");
+    std::string empty = dir.path("empty.xlsx");
+    gqtest::WriteFile(empty, "");
+    EXPECT_EQ(ErrorOf(empty), "The file is empty");
+    std::string binary = dir.path("binary.xlsx");
+    gqtest::WriteFile(binary, std::string("\x7F" "ELF\0\0\0", 7));
+    EXPECT_EQ(ErrorOf(binary), gq::kNotAWorkbook);
+}
+
+TEST(TextExport, WritesRowsFromColumnAWithQuotesAndCrLf) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("export.xlsx");
+    gqtest::WriteXlsx(path, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        worksheet_write_string(sheet, 0, 1, "b1", nullptr);
+        worksheet_write_string(sheet, 2, 0, "say \"hi\"", nullptr);
+        worksheet_write_string(sheet, 2, 3, "two\nlines", nullptr);
+        worksheet_write_number(sheet, 3, 2, 5, nullptr);
+    });
+    gq::Workbook workbook(path);
+    std::string out = dir.path("export.txt");
+    workbook.saveAs(out, gq::FileFormat::TextTabDelimited, workbook.worksheets()[0].get());
+    EXPECT_EQ(gqtest::ReadFile(out),
+              "\tb1\r\n\r\n\"say \"\"hi\"\"\"\t\t\t\"two\nlines\"\r\n\t\t5\r\n");
+}
+
+} // namespace
