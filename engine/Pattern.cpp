@@ -216,7 +216,9 @@ bool SearchPattern::matchGeneral(const std::u32string& text) const {
     return p == tokens_.size();
 }
 
-bool SearchPattern::matchPrepared(std::string_view text) const {
+bool SearchPattern::matchesPrepared(std::string_view text) const {
+    if (!valid_)
+        return false;
     switch (shape_) {
     case Shape::Anything:
         return true;
@@ -240,9 +242,9 @@ bool SearchPattern::matches(std::string_view text) const {
     if (!valid_)
         return false;
     if (!ignoreCase_)
-        return matchPrepared(text);
+        return matchesPrepared(text);
     LowerCaseInto(text, lowered_);
-    return matchPrepared(lowered_);
+    return matchesPrepared(lowered_);
 }
 
 } // namespace gq

@@ -18,6 +18,10 @@ public:
     // False for a malformed pattern (an unclosed '['); it then matches nothing.
     bool valid() const { return valid_; }
     bool matches(std::string_view text) const;
+    // The same for a text that the caller has already lower-cased when the pattern ignores case,
+    // so that many patterns tested against one text lower-case it once.
+    bool matchesPrepared(std::string_view text) const;
+    bool ignoresCase() const { return ignoreCase_; }
 
 private:
     enum class Kind : std::uint8_t { Literal, AnyChar, Digit, Set, NotSet, Star };
@@ -34,7 +38,6 @@ private:
     bool inSet(const Token& token, char32_t c) const;
     bool tokenMatches(const Token& token, char32_t c) const;
     bool matchGeneral(const std::u32string& text) const;
-    bool matchPrepared(std::string_view text) const;
 
     bool valid_ = true;
     bool ignoreCase_;

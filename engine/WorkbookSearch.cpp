@@ -69,6 +69,7 @@ private:
     void report(const std::string& description) { host_.reportError(location_, 0, description); }
 
     // A pattern that cannot be compiled matches nothing; saying so once per search is enough.
+    // The lower-cased text is made once per cell, however many terms test it.
     bool test(const SearchPattern& pattern, const std::string& text) {
         if (!pattern.valid()) {
             if (!reportedBadPattern_)
@@ -76,13 +77,20 @@ private:
             reportedBadPattern_ = true;
             return false;
         }
-        return pattern.matches(text);
+        if (!pattern.ignoresCase())
+            return pattern.matchesPrepared(text);
+        if (!loweredReady_) {
+            LowerCaseInto(text, lowered_);
+            loweredReady_ = true;
+        }
+        return pattern.matchesPrepared(lowered_);
     }
 
     // How many result rows `text` earns: 0 or 1 for the single term, one per matching entry of
     // the term list. `stopInside` makes the term loop test the stop flag (the text scan's rule).
     template <typename AddRow> void testText(const std::string& text, bool stopInside, AddRow addRow) {
         ++counts_.cells;
+        loweredReady_ = false;
         if (!combo_) {
             std::optional<bool> ignoreCase = caseOption();
             if (ignoreCase && test(single_.get(host_.searchText(), *ignoreCase), text))
@@ -204,6 +212,8 @@ private:
     CachedPattern single_;
     std::vector<CachedPattern> terms_;
     bool reportedBadPattern_ = false;
+    std::string lowered_;
+    bool loweredReady_ = false;
     std::uint32_t lines_ = 0; // counts on across worksheets
     std::optional<QTemporaryFile> export_; // private (0600), unique, removed when the scan ends
 };
