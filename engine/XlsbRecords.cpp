@@ -1,0 +1,222 @@
+#include "XlsbRecords.h"
+
+#include "Error.h"
+
+#include <algorithm>
+
+namespace gq::xlsb {
+
+HeaderStatus DecodeRecordHeader(const unsigned char* bytes, std::size_t available,
+                                RecordHeader& header) {
+    if (available < 1)
+        return HeaderStatus::Incomplete;
+    std::uint32_t type = bytes[0] & 0x7Fu;
+    std::size_t at = 1;
+    if (bytes[0] & 0x80u) {
+        if (available < 2)
+            return HeaderStatus::Incomplete;
+        if (bytes[1] & 0x80u)
+            return HeaderStatus::Invalid;
+        type |= static_cast<std::uint32_t>(bytes[1]) << 7;
+        at = 2;
+    }
+    std::uint32_t size = 0;
+    for (int shift = 0; shift < 28; shift += 7) {
+        if (at >= available)
+            return HeaderStatus::Incomplete;
+        unsigned char byte = bytes[at++];
+        size |= static_cast<std::uint32_t>(byte & 0x7Fu) << shift;
+        if (!(byte & 0x80u)) {
+            header.type = type;
+            header.size = size;
+            header.length = at;
+            return HeaderStatus::Complete;
+        }
+    }
+    return HeaderStatus::Invalid;
+}
+
+double DecodeRk(std::uint32_t rk) {
+    double value;
+    if (rk & 2u) {
+        value = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
+    } else {
+        std::uint64_t bits = static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32;
+        std::memcpy(&value, &bits, sizeof value);
+    }
+    // Division, not multiplication by 0.01, gives the nearest double to the decimal written.
+    if (rk & 1u)
+        value /= 100;
+    return value;
+}
+
+std::string_view ErrorCodeText(std::uint8_t code) {
+    switch (code) {
+    case 0x00:
+        return "#NULL!";
+    case 0x07:
+        return "#DIV/0!";
+    case 0x0F:
+        return "#VALUE!";
+    case 0x17:
+        return "#REF!";
+    case 0x1D:
+        return "#NAME?";
+    case 0x24:
+        return "#NUM!";
+    case 0x2A:
+        return "#N/A";
+    case 0x2B:
+        return "#GETTING_DATA";
+    default:
+        return {};
+    }
+}
+
+namespace {
+
+void AppendCodePoint(std::uint32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | cp >> 6));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | cp >> 12));
+        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | cp >> 18));
+        out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+} // namespace
+
+void AppendUtf16(const unsigned char* bytes, std::size_t units, std::string& out) {
+    for (std::size_t i = 0; i < units; ++i) {
+        std::uint32_t unit = bytes[2 * i] | static_cast<std::uint32_t>(bytes[2 * i + 1]) << 8;
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+            continue;
+        }
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
+            std::uint32_t low = bytes[2 * i + 2] | static_cast<std::uint32_t>(bytes[2 * i + 3])
+                                                       << 8;
+            if (low >= 0xDC00 && low < 0xE000) {
+                AppendCodePoint(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
+                ++i;
+                continue;
+            }
+        }
+        AppendCodePoint(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit, out);
+    }
+}
+
+std::size_t Payload::wideString(std::size_t offset, std::string& out) const {
+    if (!has(offset, 4))
+        return 0;
+    std::uint32_t length = u32(offset);
+    offset += 4;
+    if (length == 0xFFFFFFFFu)
+        return offset;
+    std::size_t units = std::min<std::size_t>(length, (size - offset) / 2);
+    AppendUtf16(data + offset, units, out);
+    return offset + 2 * units;
+}
+
+std::size_t MemoryStream::read(char* buffer, std::size_t size) {
+    std::size_t n = std::min(size, bytes_.size() - offset_);
+    std::memcpy(buffer, bytes_.data() + offset_, n);
+    offset_ += n;
+    return n;
+}
+
+namespace {
+constexpr std::size_t kInitialBytes = 1 << 16;
+}
+
+RecordReader::RecordReader(ByteStream& input, std::string partName)
+    : input_(input), partName_(std::move(partName)), buffer_(new unsigned char[kInitialBytes]),
+      capacity_(kInitialBytes) {}
+
+void RecordReader::throwCutOff() const {
+    throw Error(std::string(kNotAWorkbook) + ": the part " + partName_ + " is cut off");
+}
+
+bool RecordReader::refill() {
+    if (begin_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    // Only a payload larger than the buffer fills it, and those bytes are real: growing here is
+    // bounded by what the part holds, never by what a header claims.
+    if (end_ == capacity_) {
+        std::unique_ptr<unsigned char[]> larger(new unsigned char[2 * capacity_]);
+        std::memcpy(larger.get(), buffer_.get(), end_);
+        buffer_ = std::move(larger);
+        capacity_ *= 2;
+    }
+    std::size_t got = input_.read(reinterpret_cast<char*>(buffer_.get() + end_), capacity_ - end_);
+    end_ += got;
+    return got > 0;
+}
+
+void RecordReader::skipPending() {
+    std::size_t remaining = header_.size;
+    std::size_t buffered = std::min(remaining, end_ - begin_);
+    begin_ += buffered;
+    remaining -= buffered;
+    while (remaining > 0) {
+        begin_ = end_ = 0;
+        std::size_t got = input_.read(reinterpret_cast<char*>(buffer_.get()), capacity_);
+        if (got == 0)
+            throwCutOff();
+        if (got > remaining) {
+            begin_ = remaining;
+            end_ = got;
+            remaining = 0;
+        } else {
+            remaining -= got;
+        }
+    }
+    pending_ = false;
+}
+
+bool RecordReader::next() {
+    if (pending_)
+        skipPending();
+    for (;;) {
+        HeaderStatus status = DecodeRecordHeader(buffer_.get() + begin_, end_ - begin_, header_);
+        if (status == HeaderStatus::Complete)
+            break;
+        if (status == HeaderStatus::Invalid)
+            throw Error(std::string(kNotAWorkbook) + ": the part " + partName_ +
+                        " holds a malformed record");
+        if (!refill()) {
+            if (begin_ == end_)
+                return false;
+            throwCutOff();
+        }
+    }
+    begin_ += header_.length;
+    pending_ = true;
+    return true;
+}
+
+Payload RecordReader::payload() {
+    if (!pending_)
+        return current_;
+    while (end_ - begin_ < header_.size)
+        if (!refill())
+            throwCutOff();
+    current_ = {buffer_.get() + begin_, header_.size};
+    begin_ += header_.size;
+    pending_ = false;
+    return current_;
+}
+
+} // namespace gq::xlsb
