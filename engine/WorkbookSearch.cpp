@@ -88,11 +88,12 @@ private:
 
     // How many result rows `text` earns: 0 or 1 for the single term, one per matching entry of
     // the term list. `stopInside` makes the term loop test the stop flag (the text scan's rule).
+    // The case option is read once per cell: nothing can change it before the next yield.
     template <typename AddRow> void testText(const std::string& text, bool stopInside, AddRow addRow) {
         ++counts_.cells;
         loweredReady_ = false;
+        std::optional<bool> ignoreCase = caseOption();
         if (!combo_) {
-            std::optional<bool> ignoreCase = caseOption();
             if (ignoreCase && test(single_.get(host_.searchText(), *ignoreCase), text))
                 addRow();
             return;
@@ -105,7 +106,6 @@ private:
                 return;
             try {
                 std::string term = host_.term(k);
-                std::optional<bool> ignoreCase = caseOption();
                 if (ignoreCase && test(terms_[k].get(term, *ignoreCase), text))
                     addRow();
             } catch (const Error& error) {

@@ -1,3 +1,4 @@
+#include "CellPipeline.h"
 #include "Error.h"
 #include "FormatReader.h"
 #include "NumberFormat.h"
@@ -434,9 +435,13 @@ public:
     const StyleTable& styles() const override { return styles_; }
 
     void readCells(std::size_t sheetIndex, CellVisitor& visitor) override {
-        SheetHandler handler(strings_, styles_.date1904, visitor);
         auto input = package_.stream(sheets_.at(sheetIndex).part, true);
-        ParseXml(*input, handler);
+        PipeCells(
+            [&](CellVisitor& sink) {
+                SheetHandler handler(strings_, styles_.date1904, sink);
+                ParseXml(*input, handler);
+            },
+            visitor);
     }
 
 private:

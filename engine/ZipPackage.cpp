@@ -198,7 +198,12 @@ std::unique_ptr<ByteStream> ZipPackage::stream(const std::string& name, bool rea
     std::int64_t index = indexOf(name);
     if (index < 0)
         throw Error(std::string(kNotAWorkbook) + ": the part " + name + " is missing");
-    if (readAhead)
+    // A second thread pays off only for a part big enough to outweigh starting it.
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    bool large = zip_stat_index(zip_, static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
+                 !(stat.valid & ZIP_STAT_SIZE) || stat.size >= kReadAheadMinBytes;
+    if (readAhead && large)
         return std::make_unique<ReadAheadStream>(path_, static_cast<zip_uint64_t>(index));
     return std::make_unique<DirectStream>(zip_, static_cast<zip_uint64_t>(index), false);
 }

@@ -24,6 +24,7 @@ public:
     static constexpr std::uint64_t kBombFloorBytes = 256ull << 20;
     static constexpr std::uint64_t kBombRatio = 1000;
     static constexpr std::uint64_t kMaxPartBytes = 16ull << 30;
+    static constexpr std::uint64_t kReadAheadMinBytes = 1ull << 20;
 
     explicit ZipPackage(const std::string& path); // throws gq::Error when it is no zip
     ~ZipPackage();

@@ -1,0 +1,139 @@
+#include "CellPipeline.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace gq {
+
+namespace {
+
+struct Batch {
+    std::vector<Cell> cells;
+    std::vector<std::size_t> textStarts; // into `texts`; views are rebuilt by the consumer
+    std::string texts;
+};
+
+class Pipe : public CellVisitor {
+public:
+    static constexpr std::size_t kBatchCells = 2048;
+    static constexpr std::size_t kBatchesInFlight = 4;
+
+    // Producer side.
+    bool visit(const Cell& cell) override {
+        current_.textStarts.push_back(current_.texts.size());
+        current_.texts.append(cell.text);
+        current_.cells.push_back(cell);
+        if (current_.cells.size() == kBatchCells)
+            return publish();
+        return !cancelled();
+    }
+
+    void finish(std::exception_ptr failure) {
+        publish();
+        std::lock_guard lock(mutex_);
+        failure_ = failure;
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    // Consumer side: false once everything has been handed over.
+    bool take(Batch& batch) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !queue_.empty() || finished_; });
+        if (queue_.empty())
+            return false;
+        batch = std::move(queue_.front());
+        queue_.pop_front();
+        changed_.notify_all();
+        return true;
+    }
+
+    void cancel() {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        queue_.clear();
+        changed_.notify_all();
+    }
+
+    std::exception_ptr failure() {
+        std::lock_guard lock(mutex_);
+        return failure_;
+    }
+
+private:
+    bool cancelled() {
+        std::lock_guard lock(mutex_);
+        return cancelled_;
+    }
+
+    bool publish() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queue_.size() < kBatchesInFlight || cancelled_; });
+        if (cancelled_)
+            return false;
+        if (!current_.cells.empty())
+            queue_.push_back(std::move(current_));
+        current_ = Batch();
+        current_.cells.reserve(kBatchCells);
+        current_.textStarts.reserve(kBatchCells);
+        changed_.notify_all();
+        return true;
+    }
+
+    Batch current_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Batch> queue_;
+    bool finished_ = false;
+    bool cancelled_ = false;
+    std::exception_ptr failure_;
+};
+
+} // namespace
+
+void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor) {
+    Pipe pipe;
+    std::thread producer([&] {
+        std::exception_ptr failure;
+        try {
+            produce(pipe);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        pipe.finish(failure);
+    });
+    std::exception_ptr consumerFailure;
+    bool more = true;
+    try {
+        Batch batch;
+        while (more && pipe.take(batch)) {
+            for (std::size_t i = 0; i < batch.cells.size(); ++i) {
+                Cell& cell = batch.cells[i];
+                std::size_t end =
+                    i + 1 < batch.cells.size() ? batch.textStarts[i + 1] : batch.texts.size();
+                cell.text = std::string_view(batch.texts).substr(batch.textStarts[i],
+                                                                  end - batch.textStarts[i]);
+                if (!visitor.visit(cell)) {
+                    more = false;
+                    break;
+                }
+            }
+        }
+    } catch (...) {
+        consumerFailure = std::current_exception();
+    }
+    pipe.cancel();
+    producer.join();
+    if (consumerFailure)
+        std::rethrow_exception(consumerFailure);
+    // Once the visitor has stopped, what the producer met further on is no concern of the caller.
+    if (auto failure = pipe.failure(); failure && more)
+        std::rethrow_exception(failure);
+}
+
+} // namespace gq
