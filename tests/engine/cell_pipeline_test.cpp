@@ -40,8 +40,10 @@ TEST(CellPipeline, HandsOverEveryCellInOrderWithItsText) {
     Collector collector;
     gq::PipeCells([](gq::CellVisitor& sink) { Produce(sink, 10000, false); }, collector);
     ASSERT_EQ(collector.rows.size(), 10000u);
-    for (std::uint32_t i = 0; i < 10000; ++i)
-        ASSERT_EQ(collector.texts[i], "cell " + std::to_string(collector.rows[i] = i + 1));
+    for (std::uint32_t i = 0; i < 10000; ++i) {
+        ASSERT_EQ(collector.rows[i], i + 1);
+        ASSERT_EQ(collector.texts[i], "cell " + std::to_string(i + 1));
+    }
 }
 
 TEST(CellPipeline, ProducerErrorsArriveAfterTheirCellsUnlessTheVisitorStopped) {
