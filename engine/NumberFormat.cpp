@@ -1,25 +1,1444 @@
-// Placeholder until the full format engine lands: every code acts as General.
 #include "NumberFormat.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace gq {
 
-struct NumberFormat::Impl {};
+namespace {
 
-NumberFormat::NumberFormat(std::string_view) : impl_(std::make_unique<Impl>()) {}
+// Longer codes than any writer produces are treated as damaged rather than parsed.
+constexpr std::size_t kMaxCodeLength = 4096;
+// Placeholder counts beyond these add nothing a reader could see.
+constexpr int kMaxFractionDigits = 30;
+constexpr int kMaxDenominatorDigits = 7;
+constexpr int kMaxSubsecondDigits = 3;
+// Serials past this are no date any calendar arithmetic here should attempt.
+constexpr double kMaxDateSerial = 1e10;
+
+// ---------------------------------------------------------------------------------------------
+// Decimal digits of a value, the way a spreadsheet sees it: 15 significant digits, then rounded
+// half away from zero on those decimal digits (so 2.675 shows as 2.68 at two decimals).
+
+struct Decimal {
+    char digit[20]; // significant digits, no trailing zeros; empty for zero
+    int count = 0;
+    int exp = 0; // weight of digit[0] is 10^exp
+
+    bool zero() const { return count == 0; }
+    int at(int weight) const {
+        int i = exp - weight;
+        return i >= 0 && i < count ? digit[i] - '0' : 0;
+    }
+    void trim() {
+        while (count > 0 && digit[count - 1] == '0')
+            --count;
+    }
+    // Keeps the digits of weight >= `weight`.
+    void roundAt(int weight) {
+        int keep = exp - weight + 1;
+        if (keep >= count)
+            return;
+        if (keep < 0) {
+            count = 0;
+            return;
+        }
+        bool up = digit[keep] >= '5';
+        count = keep;
+        if (up) {
+            int i = keep - 1;
+            while (i >= 0 && digit[i] == '9')
+                digit[i--] = '0';
+            if (i >= 0) {
+                ++digit[i];
+            } else {
+                digit[0] = '1';
+                count = 1;
+                exp = weight + keep; // one place above the highest digit that was kept
+            }
+        }
+        trim();
+    }
+};
+
+Decimal ToDecimal(double magnitude) {
+    Decimal d;
+    if (magnitude == 0)
+        return d;
+    char buffer[40];
+    auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 14);
+    const char* p = buffer;
+    const char* end = result.ptr;
+    while (p < end && *p != 'e') {
+        if (*p >= '0' && *p <= '9' && d.count < 19)
+            d.digit[d.count++] = *p;
+        ++p;
+    }
+    if (p < end) {
+        ++p;
+        bool negative = *p == '-';
+        if (*p == '+' || *p == '-')
+            ++p;
+        int e = 0;
+        std::from_chars(p, end, e);
+        d.exp = negative ? -e : e;
+    }
+    d.trim();
+    return d;
+}
+
+double ToDouble(const Decimal& d) {
+    if (d.zero())
+        return 0;
+    char buffer[48];
+    std::memcpy(buffer, d.digit, d.count);
+    int n = d.count;
+    buffer[n++] = 'e';
+    auto r = std::to_chars(buffer + n, buffer + sizeof buffer, d.exp - d.count + 1);
+    double value = 0;
+    std::from_chars(buffer, r.ptr, value);
+    return value;
+}
+
+void AppendUnsigned(std::string& out, std::uint64_t value, int width = 0) {
+    char buffer[24];
+    auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+    for (int pad = width - static_cast<int>(r.ptr - buffer); pad > 0; --pad)
+        out += '0';
+    out.append(buffer, r.ptr);
+}
+
+// General as it appears in a standard-width column: at most 11 characters for the magnitude,
+// fixed notation from 1E-4 up to 11 integer digits, scientific otherwise.
+void AppendGeneral(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        out += "#NUM!";
+        return;
+    }
+    if (value < 0)
+        out += '-';
+    Decimal d = ToDecimal(std::fabs(value));
+    if (d.zero()) {
+        out += '0';
+        return;
+    }
+    if (d.exp >= -4 && d.exp <= 10) {
+        Decimal fixed = d;
+        fixed.roundAt(fixed.exp >= 0 ? -std::max(0, 9 - fixed.exp) : -9);
+        if (fixed.exp <= 10) {
+            if (fixed.zero()) {
+                out += '0';
+                return;
+            }
+            if (fixed.exp < 0) {
+                out += '0';
+            } else {
+                for (int w = fixed.exp; w >= 0; --w)
+                    out += static_cast<char>('0' + fixed.at(w));
+            }
+            int last = fixed.exp - fixed.count + 1; // weight of the last significant digit
+            if (last < 0) {
+                out += '.';
+                for (int w = -1; w >= last; --w)
+                    out += static_cast<char>('0' + fixed.at(w));
+            }
+            return;
+        }
+    }
+    int expDigits = (d.exp >= 100 || d.exp <= -100) ? 3 : 2;
+    d.roundAt(d.exp - (7 - expDigits));
+    out += d.digit[0];
+    if (d.count > 1) {
+        out += '.';
+        out.append(d.digit + 1, d.count - 1);
+    }
+    out += d.exp < 0 ? "E-" : "E+";
+    AppendUnsigned(out, static_cast<std::uint64_t>(d.exp < 0 ? -d.exp : d.exp), 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Compiled form.
+
+enum class Op : std::uint8_t { None, Lt, Le, Gt, Ge, Eq, Ne };
+
+struct Condition {
+    Op op = Op::None;
+    double operand = 0;
+
+    bool present() const { return op != Op::None; }
+    bool matches(double v) const {
+        switch (op) {
+        case Op::None:
+            return false;
+        case Op::Lt:
+            return v < operand;
+        case Op::Le:
+            return v <= operand;
+        case Op::Gt:
+            return v > operand;
+        case Op::Ge:
+            return v >= operand;
+        case Op::Eq:
+            return v == operand;
+        case Op::Ne:
+            return v != operand;
+        }
+        return false;
+    }
+    // A section for negative numbers brings its own sign (or parentheses), so none is added.
+    bool negativeOnly() const { return (op == Op::Lt || op == Op::Le) && operand == 0; }
+};
+
+enum class Role : std::uint8_t {
+    Literal,
+    // numbers
+    Int,
+    Point,
+    Frac,
+    ExpMark,
+    Exp,
+    Whole,
+    Num,
+    Slash,
+    Den,
+    FixedDen,
+    General,
+    Text,
+    // dates and times
+    Year2,
+    Year4,
+    Month,
+    MonthAbbr,
+    MonthName,
+    MonthLetter,
+    Day,
+    DayAbbr,
+    DayName,
+    Hour,
+    Minute,
+    Second,
+    ElapsedHours,
+    ElapsedMinutes,
+    ElapsedSeconds,
+    AmPm,
+    Subsecond,
+};
+
+struct Item {
+    Role role = Role::Literal;
+    char ph = 0;             // '0', '#' or '?' for digit placeholders; 'E'/'e' for ExpMark
+    std::uint8_t width = 0;  // padded width of a date field; digits of a subsecond field
+    bool plus = false;       // ExpMark: always show the exponent's sign
+    std::string text, other; // literal text; AmPm: the morning / afternoon marks
+};
+
+enum class Kind : std::uint8_t { Number, Fraction, Date, General, Text };
+
+struct Section {
+    Kind kind = Kind::Number;
+    Condition cond;
+    std::vector<Item> items;
+    // numbers
+    int intCount = 0, fracCount = 0, expCount = 0;
+    int wholeCount = 0, numCount = 0, denCount = 0;
+    long long fixedDen = 0;
+    int shift = 0; // decimal exponent shift: +2 per percent sign, -3 per scaling comma
+    bool grouping = false, scientific = false, hasPoint = false;
+    // dates
+    int subDigits = 0;
+    bool twelveHour = false, needsDate = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Tokens of one section.
+
+enum class T : std::uint8_t {
+    Lit,
+    Digit, // 1-9: literal, except in a fixed fraction denominator
+    Ph,
+    Point,
+    Comma,
+    Percent,
+    Exp,
+    Slash,
+    At,
+    General,
+    Date,
+    Elapsed,
+    AmPm,
+};
+
+struct Tok {
+    T type;
+    char c = 0;
+    int count = 0;
+    std::string text, other;
+};
+
+int Utf8Length(unsigned char lead) {
+    if (lead < 0x80)
+        return 1;
+    if ((lead >> 5) == 0x6)
+        return 2;
+    if ((lead >> 4) == 0xE)
+        return 3;
+    if ((lead >> 3) == 0x1E)
+        return 4;
+    return 1;
+}
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool StartsWithNoCase(std::string_view s, std::size_t at, std::string_view word) {
+    if (s.size() - at < word.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (Lower(s[at + i]) != word[i])
+            return false;
+    return true;
+}
+
+void AddLiteral(std::vector<Tok>& toks, std::string_view text) {
+    if (text.empty())
+        return;
+    if (!toks.empty() && toks.back().type == T::Lit)
+        toks.back().text.append(text);
+    else
+        toks.push_back(Tok{T::Lit, 0, 0, std::string(text), {}});
+}
+
+bool ParseCondition(std::string_view b, Condition& cond) {
+    std::size_t i = 0;
+    Op op;
+    if (b.substr(0, 2) == "<=")
+        op = Op::Le, i = 2;
+    else if (b.substr(0, 2) == ">=")
+        op = Op::Ge, i = 2;
+    else if (b.substr(0, 2) == "<>")
+        op = Op::Ne, i = 2;
+    else if (b[0] == '<')
+        op = Op::Lt, i = 1;
+    else if (b[0] == '>')
+        op = Op::Gt, i = 1;
+    else
+        op = Op::Eq, i = 1;
+    while (i < b.size() && b[i] == ' ')
+        ++i;
+    std::size_t end = b.size();
+    while (end > i && b[end - 1] == ' ')
+        --end;
+    double operand = 0;
+    const char* first = b.data() + i;
+    if (i < end && b[i] == '+')
+        ++first;
+    auto r = std::from_chars(first, b.data() + end, operand);
+    if (r.ec != std::errc() || r.ptr != b.data() + end || !std::isfinite(operand))
+        return false;
+    cond.op = op;
+    cond.operand = operand;
+    return true;
+}
+
+enum class Special { None, LongDate, LongTime };
+
+// Splits one section into tokens. False for what a spreadsheet would refuse to read.
+bool Tokenize(std::string_view s, std::vector<Tok>& toks, Condition& cond, Special& special) {
+    std::size_t i = 0, n = s.size();
+    while (i < n) {
+        char c = s[i];
+        switch (c) {
+        case '"': {
+            std::size_t close = s.find('"', i + 1);
+            if (close == std::string_view::npos)
+                return false;
+            AddLiteral(toks, s.substr(i + 1, close - i - 1));
+            i = close + 1;
+            break;
+        }
+        case '\\':
+        case '_':
+        case '*': {
+            if (i + 1 >= n) {
+                ++i; // a dangling escape stands for nothing
+                break;
+            }
+            std::size_t len = std::min<std::size_t>(Utf8Length(s[i + 1]), n - i - 1);
+            if (c == '\\')
+                AddLiteral(toks, s.substr(i + 1, len));
+            else if (c == '_')
+                AddLiteral(toks, " "); // room for the character's width: one space
+            // '*' repeats its character to fill the column; with no width to fill, nothing
+            i += 1 + len;
+            break;
+        }
+        case '[': {
+            std::size_t close = s.find(']', i + 1);
+            if (close == std::string_view::npos)
+                return false;
+            std::string_view b = s.substr(i + 1, close - i - 1);
+            i = close + 1;
+            if (b.empty())
+                break;
+            if (b[0] == '$') {
+                std::size_t dash = b.find('-', 1);
+                std::string_view symbol =
+                    b.substr(1, dash == std::string_view::npos ? b.size() - 1 : dash - 1);
+                AddLiteral(toks, symbol);
+                if (dash != std::string_view::npos) {
+                    std::string_view locale = b.substr(dash + 1);
+                    if (StartsWithNoCase(locale, 0, "f800") && locale.size() == 4)
+                        special = Special::LongDate;
+                    else if (StartsWithNoCase(locale, 0, "f400") && locale.size() == 4)
+                        special = Special::LongTime;
+                }
+                break;
+            }
+            if (b[0] == '<' || b[0] == '>' || b[0] == '=') {
+                if (cond.present() || !ParseCondition(b, cond))
+                    return false;
+                break;
+            }
+            char first = Lower(b[0]);
+            bool elapsed = first == 'h' || first == 'm' || first == 's';
+            for (char ch : b)
+                elapsed = elapsed && Lower(ch) == first;
+            if (elapsed)
+                toks.push_back(Tok{T::Elapsed, first, static_cast<int>(b.size()), {}, {}});
+            // anything else in brackets (colours, [DBNum1], ...) changes no text
+            break;
+        }
+        case '0':
+        case '#':
+        case '?':
+            toks.push_back(Tok{T::Ph, c, 0, {}, {}});
+            ++i;
+            break;
+        case '.':
+            toks.push_back(Tok{T::Point, c, 0, {}, {}});
+            ++i;
+            break;
+        case ',':
+            toks.push_back(Tok{T::Comma, c, 0, {}, {}});
+            ++i;
+            break;
+        case '%':
+            toks.push_back(Tok{T::Percent, c, 0, {}, {}});
+            ++i;
+            break;
+        case '/':
+            toks.push_back(Tok{T::Slash, c, 0, {}, {}});
+            ++i;
+            break;
+        case '@':
+            toks.push_back(Tok{T::At, c, 0, {}, {}});
+            ++i;
+            break;
+        default:
+            if (c >= '1' && c <= '9') {
+                toks.push_back(Tok{T::Digit, c, 0, {}, {}});
+                ++i;
+            } else if ((c == 'E' || c == 'e') && i + 1 < n &&
+                       (s[i + 1] == '+' || s[i + 1] == '-')) {
+                toks.push_back(Tok{T::Exp, c, s[i + 1] == '+' ? 1 : 0, {}, {}});
+                i += 2;
+            } else if (StartsWithNoCase(s, i, "general")) {
+                toks.push_back(Tok{T::General, c, 0, {}, {}});
+                i += 7;
+            } else if (StartsWithNoCase(s, i, "am/pm")) {
+                toks.push_back(Tok{T::AmPm, c, 0, std::string(s.substr(i, 2)),
+                                   std::string(s.substr(i + 3, 2))});
+                i += 5;
+            } else if (StartsWithNoCase(s, i, "a/p")) {
+                toks.push_back(Tok{T::AmPm, c, 0, std::string(1, s[i]), std::string(1, s[i + 2])});
+                i += 3;
+            } else if (char l = Lower(c);
+                       l == 'y' || l == 'm' || l == 'd' || l == 'h' || l == 's') {
+                std::size_t j = i;
+                while (j < n && Lower(s[j]) == l)
+                    ++j;
+                toks.push_back(
+                    Tok{T::Date, l, static_cast<int>(j - i), std::string(s.substr(i, j - i)), {}});
+                i = j;
+            } else {
+                std::size_t len = std::min<std::size_t>(Utf8Length(c), n - i);
+                AddLiteral(toks, s.substr(i, len));
+                i += len;
+            }
+        }
+    }
+    return true;
+}
+
+void PushLiteral(Section& sec, std::string_view text) {
+    if (text.empty())
+        return;
+    if (!sec.items.empty() && sec.items.back().role == Role::Literal)
+        sec.items.back().text.append(text);
+    else
+        sec.items.push_back(Item{Role::Literal, 0, 0, false, std::string(text), {}});
+}
+
+void PushItem(Section& sec, Role role, char ph = 0, int width = 0) {
+    sec.items.push_back(Item{role, ph, static_cast<std::uint8_t>(width), false, {}, {}});
+}
+
+// The literal text a token stands for where it has no special meaning.
+std::string LiteralOf(const Tok& t) {
+    switch (t.type) {
+    case T::Lit:
+        return t.text;
+    case T::Exp:
+        return std::string(1, t.c) + (t.count ? '+' : '-');
+    case T::General:
+        return "General";
+    case T::AmPm:
+    case T::Date:
+    case T::Elapsed:
+        return {};
+    default:
+        return std::string(1, t.c);
+    }
+}
+
+void BuildDate(const std::vector<Tok>& toks, Section& sec) {
+    sec.kind = Kind::Date;
+    for (std::size_t i = 0; i < toks.size(); ++i) {
+        const Tok& t = toks[i];
+        int width = std::min(t.count, 2);
+        switch (t.type) {
+        case T::Date:
+            switch (t.c) {
+            case 'y':
+                PushItem(sec, t.count <= 2 ? Role::Year2 : Role::Year4);
+                break;
+            case 'm':
+                PushItem(sec,
+                         t.count >= 5   ? Role::MonthLetter
+                         : t.count == 4 ? Role::MonthName
+                         : t.count == 3 ? Role::MonthAbbr
+                                        : Role::Month,
+                         0, width);
+                break;
+            case 'd':
+                PushItem(sec,
+                         t.count >= 4   ? Role::DayName
+                         : t.count == 3 ? Role::DayAbbr
+                                        : Role::Day,
+                         0, width);
+                break;
+            case 'h':
+                PushItem(sec, Role::Hour, 0, width);
+                break;
+            default:
+                PushItem(sec, Role::Second, 0, width);
+                break;
+            }
+            break;
+        case T::Elapsed:
+            PushItem(sec,
+                     t.c == 'h'   ? Role::ElapsedHours
+                     : t.c == 'm' ? Role::ElapsedMinutes
+                                  : Role::ElapsedSeconds,
+                     0, std::min(t.count, 20));
+            break;
+        case T::AmPm:
+            sec.items.push_back(Item{Role::AmPm, 0, 0, false, t.text, t.other});
+            sec.twelveHour = true;
+            break;
+        case T::Point: {
+            Role prev = Role::Literal;
+            for (auto it = sec.items.rbegin(); it != sec.items.rend(); ++it)
+                if (it->role != Role::Literal) {
+                    prev = it->role;
+                    break;
+                }
+            std::size_t j = i + 1;
+            while (j < toks.size() && toks[j].type == T::Ph && toks[j].c == '0')
+                ++j;
+            int zeros = static_cast<int>(j - i - 1);
+            if ((prev == Role::Second || prev == Role::ElapsedSeconds) && zeros > 0) {
+                int digits = std::min(zeros, kMaxSubsecondDigits);
+                PushLiteral(sec, ".");
+                PushItem(sec, Role::Subsecond, 0, digits);
+                sec.subDigits = std::max(sec.subDigits, digits);
+                for (int extra = digits; extra < zeros; ++extra)
+                    PushLiteral(sec, "0");
+                i = j - 1;
+            } else {
+                PushLiteral(sec, ".");
+            }
+            break;
+        }
+        default:
+            PushLiteral(sec, LiteralOf(t));
+        }
+    }
+    // m and mm are minutes right after an hour or right before a second.
+    auto neighbour = [&](std::ptrdiff_t from, std::ptrdiff_t step) -> Role {
+        std::ptrdiff_t size = static_cast<std::ptrdiff_t>(sec.items.size());
+        for (std::ptrdiff_t j = from + step; j >= 0 && j < size; j += step) {
+            Role r = sec.items[j].role;
+            if (r != Role::Literal && r != Role::Subsecond && r != Role::AmPm)
+                return r;
+        }
+        return Role::Literal;
+    };
+    for (std::size_t i = 0; i < sec.items.size(); ++i) {
+        if (sec.items[i].role != Role::Month)
+            continue;
+        Role before = neighbour(static_cast<std::ptrdiff_t>(i), -1);
+        Role after = neighbour(static_cast<std::ptrdiff_t>(i), 1);
+        if (before == Role::Hour || before == Role::ElapsedHours || after == Role::Second ||
+            after == Role::ElapsedSeconds)
+            sec.items[i].role = Role::Minute;
+    }
+    for (const Item& it : sec.items)
+        if (it.role >= Role::Year2 && it.role <= Role::DayName)
+            sec.needsDate = true;
+}
+
+void BuildNumber(const std::vector<Tok>& toks, Section& sec) {
+    // A fraction: a run of placeholders, '/', then placeholders or a fixed denominator.
+    std::size_t slash = toks.size();
+    for (std::size_t i = 1; i + 1 < toks.size(); ++i) {
+        if (toks[i].type == T::Slash && toks[i - 1].type == T::Ph &&
+            (toks[i + 1].type == T::Ph || toks[i + 1].type == T::Digit)) {
+            slash = i;
+            break;
+        }
+    }
+    if (slash < toks.size()) {
+        sec.kind = Kind::Fraction;
+        std::size_t numStart = slash;
+        while (numStart > 0 && toks[numStart - 1].type == T::Ph)
+            --numStart;
+        std::size_t denEnd = slash + 1;
+        bool fixed = false;
+        std::string denText;
+        while (denEnd < toks.size() &&
+               (toks[denEnd].type == T::Ph || toks[denEnd].type == T::Digit)) {
+            fixed = fixed || toks[denEnd].type == T::Digit;
+            denText += toks[denEnd].c;
+            ++denEnd;
+        }
+        bool seenWhole = false;
+        for (std::size_t i = 0; i < toks.size(); ++i) {
+            const Tok& t = toks[i];
+            if (i >= numStart && i < slash) {
+                PushItem(sec, Role::Num, t.c);
+                ++sec.numCount;
+            } else if (i == slash) {
+                PushItem(sec, Role::Slash);
+            } else if (i > slash && i < denEnd) {
+                if (fixed) {
+                    if (i == slash + 1) {
+                        long long d = 0;
+                        if (denText.size() <= 9)
+                            for (char ch : denText)
+                                d = d * 10 + (ch == '#' || ch == '?' ? 0 : ch - '0');
+                        if (d <= 0)
+                            d = 1;
+                        sec.fixedDen = d;
+                        sec.items.push_back(Item{Role::FixedDen, 0, 0, false, denText, {}});
+                    }
+                } else {
+                    PushItem(sec, Role::Den, t.c);
+                    ++sec.denCount;
+                }
+            } else if (t.type == T::Ph && i < numStart) {
+                PushItem(sec, Role::Whole, t.c);
+                ++sec.wholeCount;
+                seenWhole = true;
+            } else if (t.type == T::Comma && seenWhole && i < numStart) {
+                sec.grouping = true;
+            } else if (t.type == T::Percent) {
+                sec.shift += 2;
+                PushLiteral(sec, "%");
+            } else {
+                PushLiteral(sec, LiteralOf(t));
+            }
+        }
+        sec.denCount = std::min(sec.denCount, kMaxDenominatorDigits);
+        return;
+    }
+
+    enum { IntZone, FracZone, ExpZone } zone = IntZone;
+    bool seenDigit = false; // a placeholder in the integer or fraction part
+    for (std::size_t i = 0; i < toks.size(); ++i) {
+        const Tok& t = toks[i];
+        switch (t.type) {
+        case T::Ph:
+            if (zone == IntZone) {
+                PushItem(sec, Role::Int, t.c);
+                ++sec.intCount;
+                seenDigit = true;
+            } else if (zone == FracZone) {
+                if (sec.fracCount < kMaxFractionDigits) {
+                    PushItem(sec, Role::Frac, t.c);
+                    ++sec.fracCount;
+                }
+                seenDigit = true;
+            } else {
+                PushItem(sec, Role::Exp, t.c);
+                ++sec.expCount;
+            }
+            break;
+        case T::Point:
+            if (zone == IntZone) {
+                zone = FracZone;
+                sec.hasPoint = true;
+                PushItem(sec, Role::Point);
+            } else {
+                PushLiteral(sec, ".");
+            }
+            break;
+        case T::Exp:
+            if (zone != ExpZone && seenDigit) {
+                zone = ExpZone;
+                sec.scientific = true;
+                sec.items.push_back(Item{Role::ExpMark, t.c, 0, t.count != 0, {}, {}});
+            } else {
+                PushLiteral(sec, LiteralOf(t));
+            }
+            break;
+        case T::Comma: {
+            if (zone == ExpZone || !seenDigit) {
+                PushLiteral(sec, ",");
+                break;
+            }
+            std::size_t j = i + 1;
+            while (j < toks.size() && toks[j].type == T::Comma)
+                ++j;
+            if (zone == IntZone && j < toks.size() && toks[j].type == T::Ph) {
+                sec.grouping = true;
+            } else {
+                sec.shift -= 3 * static_cast<int>(j - i);
+                i = j - 1;
+            }
+            break;
+        }
+        case T::Percent:
+            sec.shift += 2;
+            PushLiteral(sec, "%");
+            break;
+        case T::At:
+            break;
+        default:
+            PushLiteral(sec, LiteralOf(t));
+        }
+    }
+}
+
+// False for a section a spreadsheet would refuse (an exponent without digits).
+bool BuildSection(std::vector<Tok>& toks, Section& sec) {
+    bool date = false, at = false, ph = false, general = false;
+    for (const Tok& t : toks) {
+        date = date || t.type == T::Date || t.type == T::Elapsed || t.type == T::AmPm;
+        at = at || t.type == T::At;
+        ph = ph || t.type == T::Ph;
+        general = general || t.type == T::General;
+    }
+    if (date) {
+        BuildDate(toks, sec);
+    } else if (general) {
+        sec.kind = Kind::General;
+        for (const Tok& t : toks) {
+            if (t.type == T::General)
+                PushItem(sec, Role::General);
+            else if (t.type != T::At)
+                PushLiteral(sec, LiteralOf(t));
+        }
+    } else if (at && !ph) {
+        sec.kind = Kind::Text;
+        for (const Tok& t : toks) {
+            if (t.type == T::At)
+                PushItem(sec, Role::Text);
+            else
+                PushLiteral(sec, LiteralOf(t));
+        }
+    } else {
+        BuildNumber(toks, sec);
+        if (sec.scientific && sec.expCount == 0)
+            return false;
+    }
+    return true;
+}
+
+// A text section shows literals and the text; every other character is literal there.
+void BuildTextSection(const std::vector<Tok>& toks, Section& sec) {
+    sec.kind = Kind::Text;
+    sec.items.clear();
+    for (const Tok& t : toks) {
+        if (t.type == T::At)
+            PushItem(sec, Role::Text);
+        else if (t.type == T::Date)
+            PushLiteral(sec, t.text);
+        else if (t.type == T::AmPm)
+            PushLiteral(sec, t.text + "/" + t.other);
+        else
+            PushLiteral(sec, LiteralOf(t));
+    }
+}
+
+// Splits at ';' outside quotes, brackets and escapes. False when a quote or bracket is open.
+bool SplitSections(std::string_view code, std::vector<std::string_view>& out) {
+    std::size_t start = 0, i = 0, n = code.size();
+    while (i < n) {
+        char c = code[i];
+        if (c == '"') {
+            std::size_t close = code.find('"', i + 1);
+            if (close == std::string_view::npos)
+                return false;
+            i = close + 1;
+        } else if (c == '[') {
+            std::size_t close = code.find(']', i + 1);
+            if (close == std::string_view::npos)
+                return false;
+            i = close + 1;
+        } else if (c == '\\' || c == '_' || c == '*') {
+            i += 2;
+        } else if (c == ';') {
+            out.push_back(code.substr(start, i - start));
+            start = ++i;
+        } else {
+            ++i;
+        }
+    }
+    out.push_back(code.substr(start, std::min(i, n) - start));
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rendering.
+
+// Writes `digits` into the placeholders of one zone, right-aligned; the first placeholder
+// takes any digits that do not fit. Zero is the empty string.
+class IntWriter {
+public:
+    IntWriter(std::string_view digits, int placeholders, bool grouping)
+        : digits_(digits), total_(placeholders), grouping_(grouping) {}
+
+    void write(std::string& out, char ph) {
+        int len = static_cast<int>(digits_.size());
+        if (index_ == 0) {
+            for (int k = 0; k < len - total_; ++k)
+                emit(out, digits_[k], len - 1 - k);
+        }
+        int position = total_ - 1 - index_;
+        ++index_;
+        if (position < len) {
+            emit(out, digits_[len - 1 - position], position);
+        } else if (ph == '0') {
+            emit(out, '0', position);
+        } else if (ph == '?') {
+            out += ' ';
+            if (grouping_ && position > 0 && position % 3 == 0)
+                out += ' ';
+        }
+    }
+
+private:
+    void emit(std::string& out, char c, int position) {
+        out += c;
+        if (grouping_ && position > 0 && position % 3 == 0)
+            out += ',';
+    }
+
+    std::string_view digits_;
+    int total_;
+    bool grouping_;
+    int index_ = 0;
+};
+
+std::string IntegerDigits(const Decimal& d) {
+    std::string s;
+    if (d.zero() || d.exp < 0)
+        return s;
+    s.reserve(static_cast<std::size_t>(d.exp) + 1);
+    for (int w = d.exp; w >= 0; --w)
+        s += static_cast<char>('0' + d.at(w));
+    return s;
+}
+
+void RenderNumber(const Section& sec, double magnitude, std::string& out) {
+    Decimal d = ToDecimal(magnitude);
+    if (!d.zero())
+        d.exp += sec.shift;
+    int exponent = 0;
+    if (sec.scientific) {
+        int group = std::max(sec.intCount, 1);
+        auto shown = [group](int e) {
+            int q = e >= 0 ? e / group : -((-e + group - 1) / group);
+            return q * group;
+        };
+        if (!d.zero()) {
+            exponent = shown(d.exp);
+            d.roundAt(exponent - sec.fracCount);
+            exponent = shown(d.exp); // rounding may carry into a new power of ten
+        }
+        d.exp -= exponent;
+    } else {
+        d.roundAt(-sec.fracCount);
+    }
+    std::string intDigits = IntegerDigits(d);
+    int lastFrac = 0; // 1-based index of the last non-zero fraction digit
+    for (int j = 1; j <= sec.fracCount; ++j)
+        if (d.at(-j) != 0)
+            lastFrac = j;
+
+    IntWriter ints(intDigits, sec.intCount, sec.grouping);
+    std::string expDigits;
+    if (sec.scientific)
+        AppendUnsigned(expDigits, static_cast<std::uint64_t>(std::abs(exponent)));
+    IntWriter exps(expDigits, sec.expCount, false);
+    int frac = 0;
+    for (const Item& it : sec.items) {
+        switch (it.role) {
+        case Role::Literal:
+            out += it.text;
+            break;
+        case Role::Int:
+            ints.write(out, it.ph);
+            break;
+        case Role::Point:
+            if (sec.intCount == 0)
+                out += intDigits;
+            out += '.';
+            break;
+        case Role::Frac:
+            ++frac;
+            if (frac <= lastFrac)
+                out += static_cast<char>('0' + d.at(-frac));
+            else if (it.ph == '0')
+                out += '0';
+            else if (it.ph == '?')
+                out += ' ';
+            break;
+        case Role::ExpMark:
+            out += it.ph;
+            if (exponent < 0)
+                out += '-';
+            else if (it.plus)
+                out += '+';
+            break;
+        case Role::Exp:
+            exps.write(out, it.ph);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// The closest n/d to x (0 <= x < 1) with d <= maxDen, from the continued fraction of x.
+void BestFraction(double x, long long maxDen, long long& num, long long& den) {
+    long long p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+    double r = x;
+    for (int step = 0; step < 64; ++step) {
+        double whole = std::floor(r);
+        if (whole > 1e15)
+            break;
+        long long a = static_cast<long long>(whole);
+        long long q2 = a * q1 + q0;
+        if (q2 > maxDen) {
+            long long t = q1 > 0 ? (maxDen - q0) / q1 : 0;
+            long long ps = t * p1 + p0, qs = t * q1 + q0;
+            if (t > 0 && std::fabs(x - static_cast<double>(ps) / static_cast<double>(qs)) <
+                             std::fabs(x - static_cast<double>(p1) / static_cast<double>(q1))) {
+                p1 = ps;
+                q1 = qs;
+            }
+            break;
+        }
+        long long p2 = a * p1 + p0;
+        p0 = p1;
+        q0 = q1;
+        p1 = p2;
+        q1 = q2;
+        double rest = r - whole;
+        if (rest < 1e-12)
+            break;
+        r = 1.0 / rest;
+    }
+    num = p1;
+    den = q1;
+}
+
+void RenderFraction(const Section& sec, double magnitude, std::string& out) {
+    Decimal d = ToDecimal(magnitude);
+    if (!d.zero())
+        d.exp += sec.shift;
+    double v = ToDouble(d);
+    double whole = sec.wholeCount > 0 ? std::floor(v) : 0;
+    double rest = v - whole;
+    long long num = 0, den = 1;
+    if (sec.fixedDen > 0) {
+        den = sec.fixedDen;
+        double scaled = std::floor(rest * static_cast<double>(den) + 0.5);
+        num = scaled > 9e15 ? 0 : static_cast<long long>(scaled);
+    } else {
+        long long maxDen = 1;
+        for (int k = 0; k < std::max(sec.denCount, 1); ++k)
+            maxDen *= 10;
+        double intPart = std::floor(rest);
+        BestFraction(rest - intPart, maxDen - 1, num, den);
+        if (intPart > 0 && intPart < 9e15 / static_cast<double>(den))
+            num += static_cast<long long>(intPart) * den;
+    }
+    if (sec.wholeCount > 0 && num >= den) {
+        whole += static_cast<double>(num / den);
+        num %= den;
+    }
+    bool blank = sec.wholeCount > 0 && num == 0; // a whole number: the fraction shows as spaces
+
+    Decimal w = ToDecimal(whole);
+    std::string wholeDigits = IntegerDigits(w);
+    if (blank && wholeDigits.empty())
+        wholeDigits = "0";
+    std::string numDigits, denDigits;
+    AppendUnsigned(numDigits, static_cast<std::uint64_t>(num));
+    AppendUnsigned(denDigits, static_cast<std::uint64_t>(den));
+    IntWriter wholeWriter(wholeDigits, sec.wholeCount, sec.grouping);
+    IntWriter numWriter(numDigits, sec.numCount, false);
+    int denIndex = 0;
+    bool inFraction = false;
+    for (const Item& it : sec.items) {
+        switch (it.role) {
+        case Role::Literal:
+            if (!(blank && inFraction))
+                out += it.text;
+            break;
+        case Role::Whole:
+            wholeWriter.write(out, it.ph);
+            break;
+        case Role::Num:
+            inFraction = true;
+            if (blank)
+                out += ' ';
+            else
+                numWriter.write(out, it.ph);
+            break;
+        case Role::Slash:
+            out += blank ? ' ' : '/';
+            break;
+        case Role::Den:
+            if (blank) {
+                out += ' ';
+            } else {
+                // left-aligned: the denominator never has more digits than placeholders
+                std::size_t at = static_cast<std::size_t>(denIndex);
+                if (at < denDigits.size())
+                    out += denDigits[at];
+                else if (it.ph == '0')
+                    out += '0';
+                else if (it.ph == '?')
+                    out += ' ';
+            }
+            ++denIndex;
+            if (denIndex == sec.denCount)
+                inFraction = false;
+            break;
+        case Role::FixedDen:
+            if (!blank)
+                out += it.text;
+            inFraction = false;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+constexpr const char* kMonthNames[12] = {"January",   "February", "March",    "April",
+                                         "May",       "June",     "July",     "August",
+                                         "September", "October",  "November", "December"};
+constexpr const char* kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                      "Thursday", "Friday", "Saturday"};
+
+struct CivilDate {
+    long long year = 1900;
+    int month = 1, day = 0, weekday = 6; // weekday 0 = Sunday
+};
+
+// Day `serial` of the 1900 system, which counts a 29 February 1900 (serial 60) and calls
+// serial 0 the 0th of January 1900.
+CivilDate DateOfSerial(long long serial) {
+    CivilDate c;
+    c.weekday = static_cast<int>(((serial + 6) % 7 + 7) % 7);
+    if (serial == 0)
+        return c;
+    if (serial == 60) {
+        c.month = 2;
+        c.day = 29;
+        return c;
+    }
+    // Days since 1970-01-01, then the proleptic Gregorian calendar (civil-from-days).
+    long long z = serial - (serial < 60 ? 25568 : 25569) + 719468;
+    long long era = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - era * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    c.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    c.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    c.year = yoe + era * 400 + (c.month <= 2 ? 1 : 0);
+    return c;
+}
+
+void RenderDate(const Section& sec, double magnitude, bool date1904, std::string& out) {
+    std::int64_t unit = 1;
+    for (int k = 0; k < sec.subDigits; ++k)
+        unit *= 10;
+    // Rounded once to the finest unit shown, so 23:59:59.7 under h:mm:ss is the next day's 0:00:00.
+    double ticksPerDay = 86400.0 * static_cast<double>(unit);
+    std::int64_t ticks = static_cast<std::int64_t>(std::floor(magnitude * ticksPerDay + 0.5));
+    std::int64_t perDay = 86400 * unit;
+    std::int64_t days = ticks / perDay;
+    std::int64_t seconds = ticks / unit;
+    std::int64_t sub = ticks % unit;
+    std::int64_t secondOfDay = seconds % 86400;
+    CivilDate date;
+    if (sec.needsDate)
+        date = DateOfSerial(days + (date1904 ? 1462 : 0));
+    int hour = static_cast<int>(secondOfDay / 3600);
+    for (const Item& it : sec.items) {
+        switch (it.role) {
+        case Role::Literal:
+            out += it.text;
+            break;
+        case Role::Year2:
+            AppendUnsigned(out, static_cast<std::uint64_t>(date.year % 100), 2);
+            break;
+        case Role::Year4:
+            AppendUnsigned(out, static_cast<std::uint64_t>(date.year), 4);
+            break;
+        case Role::Month:
+            AppendUnsigned(out, static_cast<std::uint64_t>(date.month), it.width);
+            break;
+        case Role::MonthAbbr:
+            out.append(kMonthNames[date.month - 1], 3);
+            break;
+        case Role::MonthName:
+            out += kMonthNames[date.month - 1];
+            break;
+        case Role::MonthLetter:
+            out += kMonthNames[date.month - 1][0];
+            break;
+        case Role::Day:
+            AppendUnsigned(out, static_cast<std::uint64_t>(date.day), it.width);
+            break;
+        case Role::DayAbbr:
+            out.append(kDayNames[date.weekday], 3);
+            break;
+        case Role::DayName:
+            out += kDayNames[date.weekday];
+            break;
+        case Role::Hour: {
+            int h = hour;
+            if (sec.twelveHour) {
+                h %= 12;
+                if (h == 0)
+                    h = 12;
+            }
+            AppendUnsigned(out, static_cast<std::uint64_t>(h), it.width);
+            break;
+        }
+        case Role::Minute:
+            AppendUnsigned(out, static_cast<std::uint64_t>(secondOfDay / 60 % 60), it.width);
+            break;
+        case Role::Second:
+            AppendUnsigned(out, static_cast<std::uint64_t>(seconds % 60), it.width);
+            break;
+        case Role::ElapsedHours:
+            AppendUnsigned(out, static_cast<std::uint64_t>(seconds / 3600), it.width);
+            break;
+        case Role::ElapsedMinutes:
+            AppendUnsigned(out, static_cast<std::uint64_t>(seconds / 60), it.width);
+            break;
+        case Role::ElapsedSeconds:
+            AppendUnsigned(out, static_cast<std::uint64_t>(seconds), it.width);
+            break;
+        case Role::AmPm:
+            out += hour < 12 ? it.text : it.other;
+            break;
+        case Role::Subsecond: {
+            std::int64_t shown = sub;
+            for (int k = it.width; k < sec.subDigits; ++k)
+                shown /= 10;
+            AppendUnsigned(out, static_cast<std::uint64_t>(shown), it.width);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}
+
+void RenderGeneralSection(const Section& sec, double magnitude, std::string& out) {
+    for (const Item& it : sec.items) {
+        if (it.role == Role::General)
+            AppendGeneral(out, magnitude);
+        else if (it.role == Role::Literal)
+            out += it.text;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+struct NumberFormat::Impl {
+    bool general = true;
+    std::vector<Section> sections;
+    int numberSections = 0;
+    int textSection = -1;
+
+    void compile(std::string_view code);
+    const Section* choose(double value, bool& addSign) const;
+};
+
+void NumberFormat::Impl::compile(std::string_view code) {
+    if (code.empty() || code.size() > kMaxCodeLength)
+        return;
+    std::vector<std::string_view> parts;
+    if (!SplitSections(code, parts) || parts.size() > 4)
+        return;
+    std::vector<Section> compiled(parts.size());
+    std::vector<std::vector<Tok>> tokens(parts.size());
+    bool lastHasText = false;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        Special special = Special::None;
+        if (!Tokenize(parts[i], tokens[i], compiled[i].cond, special))
+            return;
+        if (special != Special::None) {
+            // The system's long date or time stands in for whatever the section spells out.
+            Condition keep = compiled[i].cond;
+            tokens[i].clear();
+            Special ignored = Special::None;
+            Tokenize(special == Special::LongDate ? "dddd, mmmm d, yyyy" : "h:mm:ss AM/PM",
+                     tokens[i], compiled[i].cond, ignored);
+            compiled[i].cond = keep;
+        }
+        if (!BuildSection(tokens[i], compiled[i]))
+            return;
+        if (i == parts.size() - 1)
+            for (const Tok& t : tokens[i])
+                lastHasText = lastHasText || t.type == T::At;
+    }
+    if (parts.size() == 1 && compiled[0].kind == Kind::General && compiled[0].items.size() == 1 &&
+        !compiled[0].cond.present())
+        return; // plain General
+    if (parts.size() == 4) {
+        textSection = 3;
+        numberSections = 3;
+    } else if (lastHasText) {
+        textSection = static_cast<int>(parts.size()) - 1;
+        numberSections = textSection;
+    } else {
+        numberSections = static_cast<int>(parts.size());
+    }
+    if (textSection >= 0)
+        BuildTextSection(tokens[textSection], compiled[textSection]);
+    sections = std::move(compiled);
+    general = false;
+}
+
+// Picks the section for a number; nullptr means General. `addSign` says whether a minus sign
+// goes before a negative value's text (not when the section is the one for negative numbers).
+const Section* NumberFormat::Impl::choose(double value, bool& addSign) const {
+    addSign = value < 0;
+    int n = numberSections;
+    if (n == 0)
+        return nullptr;
+    const Section& first = sections[0];
+    bool conditions = first.cond.present() || (n > 1 && sections[1].cond.present());
+    if (!conditions) {
+        if (n == 1 || (value >= 0 && (n == 2 || value > 0)))
+            return &first;
+        if (value < 0) {
+            addSign = false;
+            return &sections[1];
+        }
+        return &sections[2];
+    }
+    // Conditions apply to the first two sections; their defaults are > 0 (>= 0 with two
+    // sections) and < 0, and the third section takes whatever neither claims.
+    Condition c0 = first.cond;
+    if (!c0.present())
+        c0 = Condition{n >= 3 ? Op::Gt : Op::Ge, 0};
+    if (c0.matches(value)) {
+        addSign = addSign && !c0.negativeOnly();
+        return &first;
+    }
+    if (n >= 2) {
+        Condition c1 = sections[1].cond;
+        if (!c1.present())
+            c1 = Condition{Op::Lt, 0};
+        if (c1.matches(value)) {
+            addSign = addSign && !c1.negativeOnly();
+            return &sections[1];
+        }
+        if (n >= 3)
+            return &sections[2];
+        if (!sections[1].cond.present())
+            return &sections[1];
+    }
+    return nullptr;
+}
+
+NumberFormat::NumberFormat(std::string_view code) : impl_(std::make_unique<Impl>()) {
+    try {
+        impl_->compile(code);
+    } catch (...) {
+        impl_->general = true;
+        impl_->sections.clear();
+    }
+}
 NumberFormat::~NumberFormat() = default;
 NumberFormat::NumberFormat(NumberFormat&&) noexcept = default;
 NumberFormat& NumberFormat::operator=(NumberFormat&&) noexcept = default;
 
-std::string NumberFormat::formatNumber(double value, bool) const {
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+std::string NumberFormat::formatNumber(double value, bool date1904) const {
+    std::string out;
+    out.reserve(24);
+    if (impl_->general || !std::isfinite(value)) {
+        AppendGeneral(out, value);
+        return out;
+    }
+    bool addSign = false;
+    const Section* sec = impl_->choose(value, addSign);
+    if (!sec) {
+        AppendGeneral(out, value);
+        return out;
+    }
+    double magnitude = std::fabs(value);
+    if (sec->kind == Kind::Date && magnitude >= kMaxDateSerial) {
+        AppendGeneral(out, value);
+        return out;
+    }
+    // A minus sign belongs to a shown number; a section of literals alone shows none.
+    bool showsValue = sec->kind != Kind::Number || sec->intCount > 0 || sec->fracCount > 0 ||
+                      sec->hasPoint || sec->scientific;
+    if (addSign && showsValue)
+        out += '-';
+    switch (sec->kind) {
+    case Kind::Number:
+        RenderNumber(*sec, magnitude, out);
+        break;
+    case Kind::Fraction:
+        RenderFraction(*sec, magnitude, out);
+        break;
+    case Kind::Date:
+        RenderDate(*sec, magnitude, date1904, out);
+        break;
+    case Kind::General:
+        RenderGeneralSection(*sec, magnitude, out);
+        break;
+    case Kind::Text:
+        // A number never shows through a text section.
+        out.clear();
+        AppendGeneral(out, value);
+        break;
+    }
+    return out;
 }
 
-std::string NumberFormat::formatText(std::string_view text) const { return std::string(text); }
+std::string NumberFormat::formatText(std::string_view text) const {
+    if (impl_->general || impl_->textSection < 0)
+        return std::string(text);
+    std::string out;
+    for (const Item& it : impl_->sections[impl_->textSection].items) {
+        if (it.role == Role::Text)
+            out.append(text);
+        else
+            out += it.text;
+    }
+    return out;
+}
 
-std::string BuiltInFormatCode(int id) { return id == 0 ? "General" : std::string(); }
+std::string BuiltInFormatCode(int id) {
+    switch (id) {
+    case 0:
+        return "General";
+    case 1:
+        return "0";
+    case 2:
+        return "0.00";
+    case 3:
+        return "#,##0";
+    case 4:
+        return "#,##0.00";
+    case 5:
+        return "\"$\"#,##0_);\\(\"$\"#,##0\\)";
+    case 6:
+        return "\"$\"#,##0_);[Red]\\(\"$\"#,##0\\)";
+    case 7:
+        return "\"$\"#,##0.00_);\\(\"$\"#,##0.00\\)";
+    case 8:
+        return "\"$\"#,##0.00_);[Red]\\(\"$\"#,##0.00\\)";
+    case 9:
+        return "0%";
+    case 10:
+        return "0.00%";
+    case 11:
+        return "0.00E+00";
+    case 12:
+        return "# ?/?";
+    case 13:
+        return "# ?\?/?\?";
+    case 14:
+        return "m/d/yyyy";
+    case 15:
+        return "d-mmm-yy";
+    case 16:
+        return "d-mmm";
+    case 17:
+        return "mmm-yy";
+    case 18:
+        return "h:mm AM/PM";
+    case 19:
+        return "h:mm:ss AM/PM";
+    case 20:
+        return "h:mm";
+    case 21:
+        return "h:mm:ss";
+    case 22:
+        return "m/d/yyyy h:mm";
+    case 37:
+        return "#,##0_);(#,##0)";
+    case 38:
+        return "#,##0_);[Red](#,##0)";
+    case 39:
+        return "#,##0.00_);(#,##0.00)";
+    case 40:
+        return "#,##0.00_);[Red](#,##0.00)";
+    case 41:
+        return "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
+    case 42:
+        return "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)";
+    case 43:
+        return "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"?\?_);_(@_)";
+    case 44:
+        return "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"?\?_);_(@_)";
+    case 45:
+        return "mm:ss";
+    case 46:
+        return "[h]:mm:ss";
+    case 47:
+        return "mm:ss.0";
+    case 48:
+        return "##0.0E+0";
+    case 49:
+        return "@";
+    default:
+        return {};
+    }
+}
 
 } // namespace gq

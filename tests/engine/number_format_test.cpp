@@ -1,0 +1,314 @@
+#include "NumberFormat.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+// cases.tsv: value (17 significant digits, or "text:..." for a string cell), date1904 (0/1),
+// format code (or "builtin:N"), the text a spreadsheet program showed. Made by
+// tests/data/numfmt/make-cases.
+struct TableCase {
+    std::string value;
+    bool date1904 = false;
+    std::string format;
+    std::string expected;
+    int line = 0;
+};
+
+std::vector<TableCase> LoadTable() {
+    std::string data = gqtest::ReadFile(GQ_TEST_DATA_DIR "/numfmt/cases.tsv");
+    std::vector<TableCase> cases;
+    std::size_t start = 0;
+    int line = 0;
+    while (start < data.size()) {
+        std::size_t end = data.find('\n', start);
+        if (end == std::string::npos)
+            end = data.size();
+        std::string row = data.substr(start, end - start);
+        start = end + 1;
+        ++line;
+        std::vector<std::string> fields;
+        for (std::size_t from = 0;;) {
+            std::size_t tab = row.find('\t', from);
+            fields.push_back(row.substr(from, tab == std::string::npos ? tab : tab - from));
+            if (tab == std::string::npos)
+                break;
+            from = tab + 1;
+        }
+        if (fields.size() != 4) {
+            ADD_FAILURE() << "cases.tsv line " << line << " has " << fields.size() << " fields";
+            continue;
+        }
+        cases.push_back({fields[0], fields[1] == "1", fields[2], fields[3], line});
+    }
+    return cases;
+}
+
+std::string Shown(const std::string& value, bool date1904, const std::string& format) {
+    std::string code = format;
+    if (format.rfind("builtin:", 0) == 0)
+        code = gq::BuiltInFormatCode(std::stoi(format.substr(8)));
+    gq::NumberFormat compiled(code);
+    if (value.rfind("text:", 0) == 0)
+        return compiled.formatText(value.substr(5));
+    double number = 0;
+    std::from_chars(value.data(), value.data() + value.size(), number);
+    return compiled.formatNumber(number, date1904);
+}
+
+struct Override {
+    const char* value;
+    bool date1904;
+    const char* format;
+    const char* text; // what the format code establishes, where the table's program differs
+};
+
+// Where the exporting program's text differs from what the format code establishes, the
+// established text wins.
+const Override kOverrides[] = {
+    // General in a standard-width column: 11 characters at most; the export shows up to 15 digits.
+    {"123456789012", false, "General", "1.23457E+11"},
+    {"99999999999.699997", false, "General", "1E+11"},
+    {"1000000000000000", false, "General", "1E+15"},
+    {"100000000000", false, "General", "1E+11"},
+    {"0.33333333333333331", false, "General", "0.333333333"},
+    {"0.66666666666666663", false, "General", "0.666666667"},
+    {"-0.33333333333333331", false, "General", "-0.333333333"},
+    {"123.456789012345", false, "General", "123.456789"},
+    {"1234567.891234", false, "General", "1234567.891"},
+    {"3.14159265358979", false, "General", "3.141592654"},
+    {"0.00012345678000000001", false, "General", "0.000123457"},
+    // General: below 1E-4 it turns scientific rather than spell out leading zeros.
+    {"1.0000000000000001e-05", false, "General", "1E-05"},
+    {"1.234e-05", false, "General", "1.234E-05"},
+    {"1.1e-05", false, "General", "1.1E-05"},
+    {"1.2345678899999999e-07", false, "General", "1.23457E-07"},
+    // General: a two-digit exponent, not the export's three digits.
+    {"1e+21", false, "General", "1E+21"},
+    // The decimal point stays even when no decimal digit is shown ("1." for 0.#).
+    {"0", false, "#.##", "."},
+    {"1", false, "#.##", "1."},
+    {"-1", false, "#.##", "-1."},
+    {"0", false, "0.#", "0."},
+    {"1", false, "0.#", "1."},
+    {"-1", false, "0.#", "-1."},
+    {"0.0050000000000000001", false, "0.#", "0."},
+    // A negative value that rounds to zero keeps its minus sign ("-0.00").
+    {"-0.0040000000000000001", false, "0", "-0"},
+    {"-0.40000000000000002", false, "0", "-0"},
+    {"-0.0040000000000000001", false, "0.00", "-0.00"},
+    {"-0.0040000000000000001", false, "#,##0.00", "-0.00"},
+    // Only a section whose condition is < 0 drops the sign; the third (else) section keeps it.
+    {"-50", false, "[>100]\"big\";[<-100]\"very neg\";0.0", "-50.0"},
+    {"-1", false, "[>100]\"big\";[<-100]\"very neg\";0.0", "-1.0"},
+    {"-5000", false, "[>=1000000]0.0,,\"M\";[>=1000]0.0,\"K\";0", "-5000"},
+    // A second section with a condition other than < 0 keeps the sign: the documented "-(5)".
+    {"-5", false, "[>100]General;[<100](General);General", "-(5)"},
+    // Without its own condition the first section claims positive numbers: the documented "7.00".
+    {"7", false, "[Red]0.00;[>5][Blue]0.00", "7.00"},
+    // 1900 system: serial 1 = 1 Jan 1900, 60 = the phantom 29 Feb; the export counts from 1899.
+    {"0", false, "m/d/yyyy", "1/0/1900"},
+    {"1", false, "m/d/yyyy", "1/1/1900"},
+    {"59", false, "m/d/yyyy", "2/28/1900"},
+    {"60", false, "m/d/yyyy", "2/29/1900"},
+    {"0", false, "yyyy-mm-dd", "1900-01-00"},
+    {"1", false, "yyyy-mm-dd", "1900-01-01"},
+    {"59", false, "yyyy-mm-dd", "1900-02-28"},
+    {"60", false, "yyyy-mm-dd", "1900-02-29"},
+    {"0", false, "d-mmm-yy", "0-Jan-00"},
+    {"1", false, "d-mmm-yy", "1-Jan-00"},
+    {"59", false, "d-mmm-yy", "28-Feb-00"},
+    {"60", false, "d-mmm-yy", "29-Feb-00"},
+    {"0", false, "mmmm d, yyyy", "January 0, 1900"},
+    {"1", false, "mmmm d, yyyy", "January 1, 1900"},
+    {"59", false, "mmmm d, yyyy", "February 28, 1900"},
+    {"60", false, "mmmm d, yyyy", "February 29, 1900"},
+    {"1", false, "builtin:14", "1/1/1900"},
+    // y is the two-digit year and yyy the four-digit one; the export shows them as literals.
+    {"36526.25", false, "y", "00"},
+    {"45000.75", false, "y", "23"},
+    {"36526.25", false, "yyy", "2000"},
+    {"45000.75", false, "yyy", "2023"},
+    // Our choice for negative dates and clock times: '-' and the magnitude, as the 1904 system
+    // shows.
+    {"-1", false, "m/d/yyyy", "-1/1/1900"},
+    {"-1", false, "yyyy-mm-dd hh:mm", "-1900-01-01 00:00"},
+    {"-0.5", false, "h:mm", "-12:00"},
+    {"-1.25", false, "h:mm", "-6:00"},
+    // Times round to the finest unit shown before the fields are taken; the export truncates.
+    {"0.99999998999999995", false, "h:mm", "0:00"},
+    {"45000.999999", false, "h:mm", "0:00"},
+    {"0.52083333330000003", false, "h:mm", "12:30"},
+    {"0.99999998999999995", false, "hh:mm:ss", "00:00:00"},
+    {"45000.999999", false, "hh:mm:ss", "00:00:00"},
+    {"0.52083333330000003", false, "hh:mm:ss", "12:30:00"},
+    {"0.50000578703704002", false, "hh:mm:ss", "12:00:01"},
+    {"0.123456789", false, "hh:mm:ss", "02:57:47"},
+    {"0.99999998999999995", false, "mm:ss.0", "00:00.0"},
+    {"0.52083333330000003", false, "mm:ss.0", "30:00.0"},
+    {"0.99999998999999995", false, "h:mm:ss.00", "0:00:00.00"},
+    {"0.52083333330000003", false, "h:mm:ss.00", "12:30:00.00"},
+    {"0.52083333330000003", false, "ss.000", "00.000"},
+    // The morning and afternoon marks keep the case the code writes them in.
+    {"0.25", false, "h:mm:ss A/P", "6:00:00 A"},
+    {"0.75", false, "h:mm:ss A/P", "6:00:00 P"},
+    {"0.25", false, "hh:mm am/pm", "06:00 am"},
+    {"0.75", false, "hh:mm am/pm", "06:00 pm"},
+    // [$-F400] is the en-US system long time, h:mm:ss AM/PM with no leading zero.
+    {"0.75", false, "[$-F400]h:mm:ss AM/PM", "6:00:00 PM"},
+};
+
+TEST(NumberFormatTable, ShowsWhatTheSpreadsheetShows) {
+    std::vector<TableCase> cases = LoadTable();
+    ASSERT_GE(cases.size(), 300u);
+    std::map<std::tuple<std::string, bool, std::string>, std::string> overrides;
+    for (const Override& o : kOverrides)
+        overrides[{o.value, o.date1904, o.format}] = o.text;
+    std::set<std::tuple<std::string, bool, std::string>> used;
+    int failures = 0;
+    for (const TableCase& c : cases) {
+        std::string expected = c.expected;
+        auto key = std::make_tuple(c.value, c.date1904, c.format);
+        if (auto it = overrides.find(key); it != overrides.end()) {
+            EXPECT_NE(it->second, c.expected)
+                << "override no longer needed: " << c.value << " [" << c.format << "]";
+            expected = it->second;
+            used.insert(key);
+        }
+        std::string got = Shown(c.value, c.date1904, c.format);
+        if (got != expected) {
+            ++failures;
+            ADD_FAILURE() << "cases.tsv line " << c.line << ": value " << c.value
+                          << (c.date1904 ? " (1904 system)" : "") << ", format [" << c.format
+                          << "]: expected [" << expected << "], got [" << got << "]";
+        }
+    }
+    EXPECT_EQ(failures, 0) << "of " << cases.size() << " cases";
+    for (const Override& o : kOverrides)
+        EXPECT_TRUE(used.count({o.value, o.date1904, o.format}))
+            << "override matches no case: " << o.value << " [" << o.format << "]";
+}
+
+std::string Format(const char* code, double value, bool date1904 = false) {
+    return gq::NumberFormat(code).formatNumber(value, date1904);
+}
+
+TEST(NumberFormat, GeneralFitsElevenCharacters) {
+    const std::pair<double, const char*> cases[] = {
+        {99999999999, "99999999999"},
+        {-99999999999, "-99999999999"},
+        {99999999999.4, "99999999999"},
+        {99999999999.5, "1E+11"},
+        {123456.7890123, "123456.789"},
+        {0.0001, "0.0001"},
+        {0.00009, "9E-05"},
+        {1e100, "1E+100"},
+        {1.23456789e100, "1.2346E+100"},
+        {-1.23456789e-100, "-1.2346E-100"},
+        {9.9999999e99, "1E+100"},
+        {1.5, "1.5"},
+        {0.1 + 0.2, "0.3"},
+        {-0.0, "0"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(Format("General", value), text) << value;
+    EXPECT_EQ(Format("General", std::nan("")), "#NUM!");
+    EXPECT_EQ(Format("0.00", HUGE_VAL), "#NUM!");
+}
+
+TEST(NumberFormat, BuiltInIds) {
+    EXPECT_EQ(gq::BuiltInFormatCode(0), "General");
+    EXPECT_EQ(gq::BuiltInFormatCode(14), "m/d/yyyy");
+    EXPECT_EQ(gq::BuiltInFormatCode(22), "m/d/yyyy h:mm");
+    for (int id : {-1, 23, 30, 36, 50, 163, 164, 1000})
+        EXPECT_EQ(gq::BuiltInFormatCode(id), "") << id;
+    // Every known id compiles to a real format (none falls back to General for 1234.5).
+    for (int id = 1; id <= 49; ++id) {
+        if (id >= 23 && id <= 36)
+            continue;
+        std::string code = gq::BuiltInFormatCode(id);
+        ASSERT_FALSE(code.empty()) << id;
+        if (id != 49) {
+            EXPECT_NE(gq::NumberFormat(code).formatNumber(1234.5, false), "1234.5") << id;
+        }
+    }
+    EXPECT_EQ(gq::NumberFormat(gq::BuiltInFormatCode(8)).formatNumber(-1234.5, false),
+              "($1,234.50)");
+    EXPECT_EQ(gq::NumberFormat(gq::BuiltInFormatCode(44)).formatNumber(0, false), " $-   ");
+}
+
+TEST(NumberFormat, MalformedCodesActAsGeneral) {
+    const char* codes[] = {
+        "\"open quote 0.00", "[Red 0.00", "0;0;0;@;0", "[<>]0", "[<abc]0.00", "[>1][<2]0", "",
+    };
+    for (const char* code : codes) {
+        for (double value : {1234.5, -0.5, 1.0 / 3, 0.0})
+            EXPECT_EQ(Format(code, value), Format("General", value)) << code;
+        EXPECT_EQ(gq::NumberFormat(code).formatText("abc"), "abc") << code;
+    }
+    std::string tooLong(5000, '0');
+    EXPECT_EQ(Format(tooLong.c_str(), 12.5), "12.5");
+}
+
+TEST(NumberFormat, HostileCodesStayBounded) {
+    // Huge placeholder counts, scaling and denominators neither hang nor blow up.
+    std::string manyDecimals = "0." + std::string(1000, '0');
+    EXPECT_EQ(Format(manyDecimals.c_str(), 1.5).size(), 32u); // 30 decimals at most
+    std::string manyPercents = "0" + std::string(100, '%');
+    EXPECT_LT(Format(manyPercents.c_str(), 1e300).size(), 1000u);
+    std::string manyCommas = "0" + std::string(200, ',');
+    EXPECT_EQ(Format(manyCommas.c_str(), 1e300), "0");
+    std::string wideFraction = "# " + std::string(40, '?') + "/" + std::string(40, '?');
+    EXPECT_FALSE(Format(wideFraction.c_str(), 3.14159265358979).empty());
+    EXPECT_EQ(Format("m/d/yyyy", 1e300), "1E+300");
+    EXPECT_EQ(Format("[h]:mm", -1e12), "-1E+12");
+    EXPECT_EQ(Format("# ?/?", 1e300).substr(0, 4), "1000");
+}
+
+TEST(NumberFormat, TextSection) {
+    EXPECT_EQ(gq::NumberFormat("0;-0;0;\"<\"@\">\"").formatText("abc"), "<abc>");
+    EXPECT_EQ(gq::NumberFormat("@ @").formatText("ab"), "ab ab");
+    EXPECT_EQ(gq::NumberFormat("0.00;@\"!\"").formatText("ab"), "ab!");
+    EXPECT_EQ(gq::NumberFormat("0.00").formatText("ab"), "ab");
+    EXPECT_EQ(gq::NumberFormat("General").formatText("ab"), "ab");
+    // Date letters and placeholders are plain text in a text section.
+    EXPECT_EQ(gq::NumberFormat("0;0;0;dd 0 @").formatText("x"), "dd 0 x");
+    // A number never shows through the text section.
+    EXPECT_EQ(Format("0.00;@\"!\"", 5), "5.00");
+    EXPECT_EQ(Format("\"x\"@", -5), "-5");
+}
+
+TEST(NumberFormat, DateSystems) {
+    EXPECT_EQ(Format("yyyy-mm-dd", 0, true), "1904-01-01");
+    EXPECT_EQ(Format("yyyy-mm-dd", 43538, true), Format("yyyy-mm-dd", 43538 + 1462, false));
+    EXPECT_EQ(Format("dddd", 60), "Wednesday"); // the phantom day has a weekday too
+    EXPECT_EQ(Format("dddd", 61), "Thursday");
+    EXPECT_EQ(Format("yyyy-mm-dd", 2958465), "9999-12-31");
+    EXPECT_EQ(Format("yyyy-mm-dd", 2958466), "10000-01-01");
+    EXPECT_EQ(Format("[h]:mm:ss", -1.5, true), "-36:00:00");
+    // m is a month unless it follows an hour or precedes a second.
+    EXPECT_EQ(Format("m", 45000.5), "3");
+    EXPECT_EQ(Format("h m", 45000.5), "12 0");
+    EXPECT_EQ(Format("m:ss", 45000.5 + 65.0 / 86400), "1:05");
+    EXPECT_EQ(Format("mm/dd hh:mm", 45000.5 + 65.0 / 86400), "03/15 12:01");
+}
+
+TEST(NumberFormat, IsMovableAndReusable) {
+    gq::NumberFormat a("#,##0.00");
+    gq::NumberFormat b(std::move(a));
+    EXPECT_EQ(b.formatNumber(1234.5, false), "1,234.50");
+    EXPECT_EQ(b.formatNumber(-1234.5, false), "-1,234.50");
+    a = gq::NumberFormat("0%");
+    EXPECT_EQ(a.formatNumber(0.5, false), "50%");
+}
+
+} // namespace
