@@ -1,5 +1,6 @@
 #include "CellPipeline.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -66,10 +67,8 @@ public:
     }
 
 private:
-    bool cancelled() {
-        std::lock_guard lock(mutex_);
-        return cancelled_;
-    }
+    // Read per cell by the producer: an atomic, not the mutex.
+    bool cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 
     bool publish() {
         std::unique_lock lock(mutex_);
@@ -90,7 +89,7 @@ private:
     std::condition_variable changed_;
     std::deque<Batch> queue_;
     bool finished_ = false;
-    bool cancelled_ = false;
+    std::atomic<bool> cancelled_ = false;
     std::exception_ptr failure_;
 };
 

@@ -158,11 +158,14 @@ Worksheet& Workbook::sheets(const std::string& name) {
     throw Error("Subscript out of range: the workbook has no sheet named \"" + name + "\"");
 }
 
-void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* sheet) {
+void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* sheet,
+                      const std::atomic<bool>* cancel) {
     if (format != FileFormat::TextTabDelimited)
         throw Error("This file format cannot be written");
     Worksheet& source = sheet ? *sheet : activeSheet();
     std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file)
+        std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
     if (!file)
         throw Error("The text export cannot be written to " + path);
     std::string line;
@@ -179,6 +182,8 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     };
     // Blank cells take part: the export runs to the last used row, as the used range does.
     auto addCell = [&](std::uint32_t row, std::uint32_t col, const std::string& text) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return false;
         any = true;
         flushThrough(row);
         if (text.empty())

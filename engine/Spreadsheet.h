@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -90,8 +91,10 @@ public:
     const std::vector<std::unique_ptr<Worksheet>>& worksheets() const { return sheets_; }
     Worksheet& sheets(const std::string& name); // throws gq::Error when no sheet has the name
     Worksheet& activeSheet() { return *sheets_.front(); }
-    // Writes `sheet` (the active sheet when null) as TAB-separated text, one row per line.
-    void saveAs(const std::string& path, FileFormat format, Worksheet* sheet = nullptr);
+    // Writes `sheet` (the active sheet when null) as TAB-separated text, one row per line;
+    // `cancel`, when given and set, ends the export early.
+    void saveAs(const std::string& path, FileFormat format, Worksheet* sheet = nullptr,
+                const std::atomic<bool>* cancel = nullptr);
 
 private:
     std::string path_;

@@ -7,7 +7,13 @@
 #include <QDir>
 #include <QTemporaryFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <cstdio>
 #include <cstring>
@@ -151,6 +157,8 @@ private:
         });
     }
 
+    // The export is written on a worker thread while this one reads it back as it grows, so
+    // reading overlaps writing and the host keeps its yields even for a huge sheet.
     void textScan(Workbook& workbook, Worksheet& sheet) {
         std::string sheetName = sheet.name();
         if (!export_) {
@@ -161,46 +169,85 @@ private:
             export_->close();
         }
         std::string exportPath = export_->fileName().toStdString();
-        workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet);
-        std::FILE* file = std::fopen(exportPath.c_str(), "rb");
-        if (!file)
+        // Truncated before the writer starts, so the reader never sees the previous sheet.
+        if (!export_->open() || !export_->resize(0))
+            throw Error("The temporary text export cannot be written");
+        export_->close();
+        int fd = ::open(exportPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
             throw Error("The temporary text export cannot be opened");
-        std::string line;
-        char buffer[1 << 16];
-        std::size_t got = 0, at = 0;
-        bool end = false;
-        while (!end) {
-            if (host_.stopRequested())
-                break;
-            // One physical line, without its line break (LF, or CR LF).
-            line.clear();
-            bool haveLine = false;
-            while (!haveLine) {
-                if (at == got) {
-                    got = std::fread(buffer, 1, sizeof buffer, file);
-                    at = 0;
-                    if (got == 0) {
-                        end = true;
-                        break;
-                    }
-                }
-                const char* start = buffer + at;
-                const char* newline =
-                    static_cast<const char*>(std::memchr(start, '\n', got - at));
-                std::size_t length = newline ? static_cast<std::size_t>(newline - start) : got - at;
-                line.append(start, length);
-                at += length + (newline ? 1 : 0);
-                haveLine = newline != nullptr;
+
+        std::atomic<bool> written = false, cancel = false;
+        std::exception_ptr failure;
+        std::thread writer([&] {
+            try {
+                workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet, &cancel);
+            } catch (...) {
+                failure = std::current_exception();
             }
-            if (end && line.empty())
-                break;
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            testText(line, true, [&] { host_.addResult({path_, sheetName, "", line, "", ""}); });
-            if (++lines_ % 100 == 0)
-                progress(lines_);
+            written = true;
+        });
+        try {
+            readExport(fd, written, sheetName);
+        } catch (...) {
+            cancel = true;
+            writer.join();
+            ::close(fd);
+            throw;
         }
-        std::fclose(file);
+        cancel = true; // a stop leaves the rest of the sheet unwritten
+        writer.join();
+        ::close(fd);
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+
+    // Tests each physical line of the export (without its LF or CR LF) as the writer delivers it.
+    void readExport(int fd, const std::atomic<bool>& written, const std::string& sheetName) {
+        std::string line;
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+            bool finished = written.load();
+            ssize_t got = ::read(fd, buffer.data(), buffer.size());
+            if (got < 0)
+                throw Error("The temporary text export cannot be read");
+            if (got == 0) {
+                if (finished)
+                    break;
+                host_.yieldToEvents();
+                if (host_.stopRequested())
+                    return;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            const char* at = buffer.data();
+            const char* end = at + got;
+            while (at < end) {
+                const char* newline = static_cast<const char*>(std::memchr(at, '\n', end - at));
+                line.append(at, newline ? newline : end);
+                if (!newline)
+                    break;
+                at = newline + 1;
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                if (!testLine(line, sheetName))
+                    return;
+                line.clear();
+            }
+        }
+        if (!line.empty())
+            testLine(line, sheetName);
+    }
+
+    // False once the stop flag is set.
+    bool testLine(const std::string& line, const std::string& sheetName) {
+        if (host_.stopRequested())
+            return false;
+        host_.yieldToEvents();
+        testText(line, true, [&] { host_.addResult({path_, sheetName, "", line, "", ""}); });
+        if (++lines_ % 100 == 0)
+            progress(lines_);
+        return true;
     }
 
     std::string path_;
