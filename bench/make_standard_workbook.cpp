@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
                 worksheet_write_string(sheet, row, col, text.c_str(), nullptr);
             } else {
                 int kind = (col / 2) % 3;
-                double value = kind == 2 ? 30000 + random() % 20000
+                double value = kind == 2   ? 30000 + random() % 20000
                                : kind == 1 ? (random() % 10000) / 10000.0
                                            : (random() % 100000000) / 100.0;
                 worksheet_write_number(sheet, row, col, value, formats[kind]);

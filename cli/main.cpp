@@ -33,11 +33,20 @@ struct Options {
 void WriteEscaped(const std::string& text, std::string& out) {
     for (char c : text) {
         switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += c;
         }
     }
 }
@@ -158,7 +167,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (const std::string& path : options.paths) {
         if (gq::IsFolder(path)) {
-            gq::FolderWalk walk({[] {}, [&](const std::string& reason) { host.fail(path, reason); }});
+            gq::FolderWalk walk(
+                {[] {}, [&](const std::string& reason) { host.fail(path, reason); }});
             auto found = walk.FilesInTree(path, "*." + options.extension);
             files.insert(files.end(), found.begin(), found.end());
         } else {

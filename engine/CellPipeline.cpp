@@ -115,8 +115,8 @@ void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisito
                 Cell& cell = batch.cells[i];
                 std::size_t end =
                     i + 1 < batch.cells.size() ? batch.textStarts[i + 1] : batch.texts.size();
-                cell.text = std::string_view(batch.texts).substr(batch.textStarts[i],
-                                                                  end - batch.textStarts[i]);
+                cell.text = std::string_view(batch.texts)
+                                .substr(batch.textStarts[i], end - batch.textStarts[i]);
                 if (!visitor.visit(cell)) {
                     more = false;
                     break;

@@ -59,7 +59,8 @@ std::unique_ptr<FormatReader> OpenFormatReader(const std::string& path) {
         if (package.has("content.xml") && !package.has("[Content_Types].xml"))
             return OpenOdsReader(path);
         std::string workbookPart = OfficeDocumentPart(package);
-        if (workbookPart.size() > 4 && workbookPart.compare(workbookPart.size() - 4, 4, ".bin") == 0)
+        if (workbookPart.size() > 4 &&
+            workbookPart.compare(workbookPart.size() - 4, 4, ".bin") == 0)
             return OpenXlsbReader(path);
         return OpenXlsxReader(path);
     }

@@ -46,11 +46,17 @@ Range::Range(Worksheet& sheet, std::uint32_t row, std::uint32_t column, std::uin
              std::uint32_t columns)
     : sheet_(&sheet), row_(row), column_(column), rows_(rows), columns_(columns) {}
 
-std::string Range::text() const { return sheet_->text(row_, column_); }
+std::string Range::text() const {
+    return sheet_->text(row_, column_);
+}
 
-void Range::setValue(const std::string& value) { sheet_->setValue(row_, column_, value); }
+void Range::setValue(const std::string& value) {
+    sheet_->setValue(row_, column_, value);
+}
 
-void Range::select() { sheet_->select(); }
+void Range::select() {
+    sheet_->select();
+}
 
 Worksheet::Worksheet(std::string name, FormatReader* reader, DisplayText* display,
                      std::size_t index)
@@ -170,7 +176,7 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
         throw Error("The text export cannot be written to " + path);
     std::string line;
     bool any = false;
-    std::uint32_t lineRow = 1;  // the row whose cells `line` collects
+    std::uint32_t lineRow = 1;    // the row whose cells `line` collects
     std::uint32_t lineColumn = 0; // the last column written into `line`
     auto flushThrough = [&](std::uint32_t row) {
         for (; lineRow < row; ++lineRow) {
@@ -240,6 +246,8 @@ std::unique_ptr<SpreadsheetApplication> SpreadsheetApplication::create() {
     return std::unique_ptr<SpreadsheetApplication>(new SpreadsheetApplication());
 }
 
-void SpreadsheetApplication::failCreationForTesting(bool fail) { g_failCreation = fail; }
+void SpreadsheetApplication::failCreationForTesting(bool fail) {
+    g_failCreation = fail;
+}
 
 } // namespace gq

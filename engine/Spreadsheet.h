@@ -30,8 +30,8 @@ public:
     std::uint32_t lastRow() const { return row_ + rows_ - 1; }
     std::uint32_t lastColumn() const { return column_ + columns_ - 1; }
 
-    std::string text() const;                  // the first cell's displayed text
-    void setValue(const std::string& value);   // sheets of new workbooks only
+    std::string text() const;                // the first cell's displayed text
+    void setValue(const std::string& value); // sheets of new workbooks only
     void select();
 
 private:

@@ -95,7 +95,8 @@ private:
     // How many result rows `text` earns: 0 or 1 for the single term, one per matching entry of
     // the term list. `stopInside` makes the term loop test the stop flag (the text scan's rule).
     // The case option is read once per cell: nothing can change it before the next yield.
-    template <typename AddRow> void testText(const std::string& text, bool stopInside, AddRow addRow) {
+    template <typename AddRow>
+    void testText(const std::string& text, bool stopInside, AddRow addRow) {
         ++counts_.cells;
         loweredReady_ = false;
         std::optional<bool> ignoreCase = caseOption();
@@ -149,9 +150,9 @@ private:
                 return false;
             host_.yieldToEvents();
             testText(text, false, [&] {
-                host_.addResult({path_, sheet.name(), ColumnLetters(static_cast<int>(c)) +
-                                                          std::to_string(r),
-                                 text, std::to_string(r), std::to_string(c)});
+                host_.addResult({path_, sheet.name(),
+                                 ColumnLetters(static_cast<int>(c)) + std::to_string(r), text,
+                                 std::to_string(r), std::to_string(c)});
             });
             return true;
         });
@@ -261,7 +262,7 @@ private:
     bool reportedBadPattern_ = false;
     std::string lowered_;
     bool loweredReady_ = false;
-    std::uint32_t lines_ = 0; // counts on across worksheets
+    std::uint32_t lines_ = 0;              // counts on across worksheets
     std::optional<QTemporaryFile> export_; // private (0600), unique, removed when the scan ends
 };
 

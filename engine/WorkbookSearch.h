@@ -23,8 +23,8 @@ struct ResultRow {
 class SearchHost {
 public:
     virtual ~SearchHost() = default;
-    virtual std::string searchText() = 0;           // the single term
-    virtual std::size_t termCount() = 0;            // the term list
+    virtual std::string searchText() = 0;            // the single term
+    virtual std::size_t termCount() = 0;             // the term list
     virtual std::string term(std::size_t index) = 0; // throws gq::Error for an index now gone
     virtual bool matchCase() = 0;
     virtual bool ignoreCase() = 0;

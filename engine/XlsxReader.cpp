@@ -58,8 +58,8 @@ void DecodeEscapes(std::string& text) {
     char32_t pendingHigh = 0;
     for (std::size_t i = 0; i < text.size();) {
         int value = 0;
-        bool escape = i + 7 <= text.size() && text[i] == '_' && text[i + 1] == 'x' &&
-                      text[i + 6] == '_';
+        bool escape =
+            i + 7 <= text.size() && text[i] == '_' && text[i + 1] == 'x' && text[i + 6] == '_';
         for (std::size_t k = 2; escape && k < 6; ++k) {
             int digit = HexValue(text[i + k]);
             escape = digit >= 0;
@@ -388,7 +388,7 @@ private:
             break;
         case Type::Date:
             cell.kind = IsoDateToSerial(value_, date1904_, cell.number) ? CellKind::Number
-                                                                       : CellKind::Blank;
+                                                                        : CellKind::Blank;
             break;
         }
         if (!visitor_.visit(cell))

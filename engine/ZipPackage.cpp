@@ -168,7 +168,9 @@ private:
 
 ZipPackage::ZipPackage(const std::string& path) : path_(path), zip_(OpenZip(path)) {}
 
-ZipPackage::~ZipPackage() { zip_discard(zip_); }
+ZipPackage::~ZipPackage() {
+    zip_discard(zip_);
+}
 
 std::int64_t ZipPackage::indexOf(const std::string& name) const {
     std::string wanted = name;
@@ -177,7 +179,9 @@ std::int64_t ZipPackage::indexOf(const std::string& name) const {
     return zip_name_locate(zip_, wanted.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
 }
 
-bool ZipPackage::has(const std::string& name) const { return indexOf(name) >= 0; }
+bool ZipPackage::has(const std::string& name) const {
+    return indexOf(name) >= 0;
+}
 
 std::string ZipPackage::read(const std::string& name, std::uint64_t limit) const {
     std::int64_t index = indexOf(name);

@@ -16,7 +16,9 @@ namespace gq {
 
 namespace {
 
-bool IsRoot(const std::string& folder) { return folder == "/"; }
+bool IsRoot(const std::string& folder) {
+    return folder == "/";
+}
 
 std::string WithSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/')
@@ -144,8 +146,8 @@ bool FolderWalk::enterOnce(const std::string& folder) {
     struct stat info;
     if (::stat(folder.c_str(), &info) != 0)
         return true; // listing it will say what is wrong
-    return entered_.insert({static_cast<unsigned long>(info.st_dev),
-                            static_cast<unsigned long>(info.st_ino)})
+    return entered_
+        .insert({static_cast<unsigned long>(info.st_dev), static_cast<unsigned long>(info.st_ino)})
         .second;
 }
 
@@ -172,11 +174,11 @@ void FolderWalk::GetSubDirectories2016(std::vector<std::string>& folders, bool r
         std::vector<std::string> names;
         while (dirent* entry = ::readdir(dir)) {
             std::string name = entry->d_name;
-            if (name == "." || name == ".." || name.size() >= NAME_MAX ||
-                HasUnmappableChars(name))
+            if (name == "." || name == ".." || name.size() >= NAME_MAX || HasUnmappableChars(name))
                 continue;
-            if (entry->d_type == DT_DIR || ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
-                                            IsFolder(folder + name)))
+            if (entry->d_type == DT_DIR ||
+                ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+                 IsFolder(folder + name)))
                 names.push_back(name);
         }
         ::closedir(dir);

@@ -29,7 +29,8 @@ protected:
 TEST_F(FindTest, PrintsOneEscapedLinePerResultAndExitsLikeGrep) {
     auto run = find({"ea", book_});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
+    EXPECT_EQ(run.out,
+              book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
     run = find({"-c", "ea", book_});
     EXPECT_EQ(run.out, book_ + "\tSheet A\tA1\tBread\t1\t1\n");
     run = find({"--match-case", "zzz", book_});
@@ -41,12 +42,15 @@ TEST_F(FindTest, PrintsOneEscapedLinePerResultAndExitsLikeGrep) {
 
 TEST_F(FindTest, TextScanAndTermFiles) {
     auto run = find({"--no-locations", "ea", book_});
-    EXPECT_EQ(run.out, book_ + "\tSheet A\t\tBread\t\t\n" + book_ + "\tSheet A\t\t\\t\\tBEAN\t\t\n");
+    EXPECT_EQ(run.out,
+              book_ + "\tSheet A\t\tBread\t\t\n" + book_ + "\tSheet A\t\t\\t\\tBEAN\t\t\n");
     std::string terms = dir_.path("terms.txt");
-    gqtest::WriteFile(terms, "\xEF\xBB\xBF" "bre\r\n   \r\n\r\nbea\n");
+    gqtest::WriteFile(terms, "\xEF\xBB\xBF"
+                             "bre\r\n   \r\n\r\nbea\n");
     run = find({"-f", terms, "--stats", book_});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
+    EXPECT_EQ(run.out,
+              book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
     EXPECT_NE(run.err.find("files=1 sheets=1 cells=3 rows=2 seconds="), std::string::npos)
         << run.err;
 }
@@ -56,9 +60,9 @@ TEST_F(FindTest, ReportsFilesThatCannotBeSearchedAndGoesOn) {
     gqtest::WriteFile(broken, "PK\x03\x04 not really a zip");
     auto run = find({"ea", broken, dir_.path("missing.xlsx"), book_});
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(run.err, "gridquest-find: " + broken + ": The file is damaged or is not a workbook\n" +
-                           "gridquest-find: " + dir_.path("missing.xlsx") +
-                           ": The file does not exist\n");
+    EXPECT_EQ(run.err,
+              "gridquest-find: " + broken + ": The file is damaged or is not a workbook\n" +
+                  "gridquest-find: " + dir_.path("missing.xlsx") + ": The file does not exist\n");
     EXPECT_NE(run.out.find("Bread"), std::string::npos);
     EXPECT_EQ(find({}).exitCode, 2);
     EXPECT_EQ(find({"ea"}).exitCode, 2);

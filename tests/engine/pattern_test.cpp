@@ -72,8 +72,8 @@ TEST(SearchPattern, ManyStarsAgainstALongTextFinishWithoutBacktrackingBlowUp) {
 }
 
 TEST(SharedRoutines, ColumnLettersAreBijectiveBase26) {
-    const std::pair<int, const char*> cases[] = {{0, ""},    {1, "A"},    {26, "Z"},
-                                                 {27, "AA"}, {52, "AZ"},  {53, "BA"},
+    const std::pair<int, const char*> cases[] = {{0, ""},     {1, "A"},     {26, "Z"},
+                                                 {27, "AA"},  {52, "AZ"},   {53, "BA"},
                                                  {702, "ZZ"}, {703, "AAA"}, {16384, "XFD"}};
     for (const auto& [column, letters] : cases)
         EXPECT_EQ(gq::ColumnLetters(column), letters) << column;

@@ -36,8 +36,9 @@ std::string ErrorOf(const std::string& path) {
 const char* kContentTypes =
     R"(<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"/>)";
 
-std::string RootRels(const std::string& target, const std::string& ns =
-                         "http://schemas.openxmlformats.org/officeDocument/2006/relationships") {
+std::string RootRels(
+    const std::string& target,
+    const std::string& ns = "http://schemas.openxmlformats.org/officeDocument/2006/relationships") {
     return R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
            R"(<Relationship Id="rId1" Type=")" +
            ns + R"(/officeDocument" Target=")" + target + R"("/></Relationships>)";
@@ -45,8 +46,7 @@ std::string RootRels(const std::string& target, const std::string& ns =
 
 // A package written by hand: the workbook part in a folder of its own, one sheet, no styles.
 void WriteHandMadeXlsx(const std::string& path, const std::string& sheetXml,
-                       const std::string& sharedStrings = "",
-                       const std::string& workbookPr = "") {
+                       const std::string& sharedStrings = "", const std::string& workbookPr = "") {
     std::string ns = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
     std::string rels =
         R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
@@ -58,7 +58,8 @@ void WriteHandMadeXlsx(const std::string& path, const std::string& sheetXml,
         {"_rels/.rels", RootRels("book/main.xml")},
         {"book/main.xml",
          R"(<x:workbook xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
-         R"(xmlns:r=")" + ns + R"(">)" + workbookPr +
+         R"(xmlns:r=")" +
+             ns + R"(">)" + workbookPr +
              R"(<x:sheets><x:sheet name="Données" sheetId="1" r:id="rId7"/></x:sheets></x:workbook>)"},
         {"book/_rels/main.xml.rels", rels},
         {"book/sheets/data.xml", sheetXml},
@@ -147,7 +148,7 @@ TEST(XlsxReader, ReadsHandMadePackagesOfOtherWriters) {
     EXPECT_EQ(texts["Données!2,2"], "_x0041_ & \xF0\x9F\x98\x80");
     EXPECT_EQ(texts["Données!5,3"], "#N/A");
     EXPECT_EQ(texts["Données!5,4"], "TRUE");
-    EXPECT_EQ(texts["Données!5,5"], "61.5"); // General shows the serial of a date without format
+    EXPECT_EQ(texts["Données!5,5"], "61.5");   // General shows the serial of a date without format
     EXPECT_EQ(texts.count("Données!5,6"), 0u); // a shared-string index past the table
 }
 
@@ -211,7 +212,9 @@ TEST(XlsxReader, RefusesDamagedAndHostilePackagesWithAReason) {
     gqtest::WriteFile(empty, "");
     EXPECT_EQ(ErrorOf(empty), "The file is empty");
     std::string binary = dir.path("binary.xlsx");
-    gqtest::WriteFile(binary, std::string("\x7F" "ELF\0\0\0", 7));
+    gqtest::WriteFile(binary, std::string("\x7F"
+                                          "ELF\0\0\0",
+                                          7));
     EXPECT_EQ(ErrorOf(binary), gq::kNotAWorkbook);
 }
 

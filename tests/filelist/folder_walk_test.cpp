@@ -30,9 +30,9 @@ TEST_F(FolderWalkTest, WalksLevelByLevelInCaseInsensitiveOrder) {
     std::vector<std::string> folders{root() + "/"};
     gq::FolderWalk().GetSubDirectories2016(folders, true);
     std::string r = root() + "/";
-    EXPECT_EQ(folders, (std::vector<std::string>{r, r + ".hidden/", r + "Alpha/", r + "beta/",
-                                                 r + "gamma/", r + "Alpha/x/", r + "beta/inner/",
-                                                 r + "Alpha/x/y/"}));
+    EXPECT_EQ(folders,
+              (std::vector<std::string>{r, r + ".hidden/", r + "Alpha/", r + "beta/", r + "gamma/",
+                                        r + "Alpha/x/", r + "beta/inner/", r + "Alpha/x/y/"}));
     folders = {r};
     gq::FolderWalk().GetSubDirectories2016(folders, false);
     EXPECT_EQ(folders.size(), 5u);
@@ -66,8 +66,8 @@ TEST_F(FolderWalkTest, EntersALinkLoopOnceAndLeavesOutWhatItCannotRead) {
     make("locked/inside.xlsx");
     QFile::setPermissions(QString::fromStdString(locked), QFileDevice::Permissions());
     files = gq::FolderWalk().FilesInTree(root(), "*.xlsx");
-    QFile::setPermissions(QString::fromStdString(locked), QFile::ReadOwner | QFile::WriteOwner |
-                                                              QFile::ExeOwner);
+    QFile::setPermissions(QString::fromStdString(locked),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(files, std::vector<std::string>{book});
 }
 
