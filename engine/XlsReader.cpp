@@ -1,5 +1,6 @@
 // The legacy binary workbook (.xls): BIFF8 (Excel 97 and later) and BIFF5/BIFF7 (Excel 5 and
 // 95) record streams, usually inside an OLE2 compound file.
+#include "BinaryCellValues.h"
 #include "Error.h"
 #include "FormatReader.h"
 #include "NumberFormat.h"
@@ -69,38 +70,10 @@ constexpr std::size_t kMaxBufferedText = 16u << 20;
     throw Error("The file is in an unsupported old format (Excel 4.0 or earlier)");
 }
 
-const char* ErrorText(unsigned code) {
-    switch (code) {
-    case 0x00:
-        return "#NULL!";
-    case 0x07:
-        return "#DIV/0!";
-    case 0x0F:
-        return "#VALUE!";
-    case 0x17:
-        return "#REF!";
-    case 0x1D:
-        return "#NAME?";
-    case 0x24:
-        return "#NUM!";
-    case 0x2A:
-        return "#N/A";
-    case 0x2B:
-        return "#GETTING_DATA";
-    default:
-        return "#N/A";
-    }
-}
-
-double RkValue(std::uint32_t rk) {
-    double value;
-    if (rk & 0x02) {
-        value = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
-    } else {
-        std::uint64_t bits = static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32;
-        std::memcpy(&value, &bits, sizeof value);
-    }
-    return (rk & 0x01) ? value / 100 : value;
+// Codes outside the defined set still show as an error rather than as nothing.
+std::string_view ErrorText(unsigned code) {
+    std::string_view text = ErrorCodeText(static_cast<std::uint8_t>(code));
+    return text.empty() ? std::string_view("#N/A") : text;
 }
 
 double DoubleAt(const std::uint8_t* p) {
@@ -340,7 +313,7 @@ bool XlsReader::flush(CellVisitor& visitor) {
         switch (pending.source) {
         case TextSource::None:
             cell.text = pending.kind == CellKind::Error
-                            ? std::string_view(ErrorText(static_cast<unsigned>(pending.number)))
+                            ? ErrorText(static_cast<unsigned>(pending.number))
                             : std::string_view();
             break;
         case TextSource::Shared:
@@ -405,7 +378,7 @@ void XlsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
             break;
         case kRk:
             if (size >= 10)
-                add(d, CellKind::Number, RkValue(U32(d + 6)));
+                add(d, CellKind::Number, DecodeRk(U32(d + 6)));
             break;
         case kMulRk: {
             if (size < 6)
@@ -416,7 +389,7 @@ void XlsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
             for (std::size_t i = 0; i < count; ++i) {
                 const std::uint8_t* entry = d + 4 + 6 * i;
                 add(row, static_cast<std::uint16_t>(col + i), U16(entry), CellKind::Number,
-                    RkValue(U32(entry + 2)));
+                    DecodeRk(U32(entry + 2)));
             }
             break;
         }

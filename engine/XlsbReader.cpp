@@ -216,7 +216,7 @@ private:
             if (!p.has(kCellValue, 4))
                 return false;
             cell.kind = CellKind::Number;
-            cell.number = xlsb::DecodeRk(p.u32(kCellValue));
+            cell.number = DecodeRk(p.u32(kCellValue));
             return true;
         case rt::CellReal:
         case rt::FmlaNum:
@@ -236,7 +236,7 @@ private:
         case rt::FmlaError:
             if (!p.has(kCellValue, 1))
                 return false;
-            cell.text = xlsb::ErrorCodeText(p.u8(kCellValue));
+            cell.text = ErrorCodeText(p.u8(kCellValue));
             // A code the format does not define cannot be shown as any error.
             cell.kind = cell.text.empty() ? CellKind::Blank : CellKind::Error;
             return true;

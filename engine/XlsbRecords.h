@@ -3,6 +3,7 @@
 // The record layer of the binary workbook format, kept apart from the reader so that it can be
 // checked on bytes without a file.
 
+#include "BinaryCellValues.h"
 #include "ZipPackage.h"
 
 #include <cstdint>
@@ -66,13 +67,6 @@ enum class HeaderStatus {
 // while more bytes follow.
 HeaderStatus DecodeRecordHeader(const unsigned char* bytes, std::size_t available,
                                 RecordHeader& header);
-
-// The value of a 32-bit RK number: bit 0 divides by 100, bit 1 marks a 30-bit signed integer,
-// otherwise the upper 30 bits are the top of a double.
-double DecodeRk(std::uint32_t rk);
-
-// The shown text of an error code; empty for a code the format does not define.
-std::string_view ErrorCodeText(std::uint8_t code);
 
 // Appends `units` UTF-16LE code units as UTF-8; an unpaired surrogate becomes U+FFFD.
 void AppendUtf16(const unsigned char* bytes, std::size_t units, std::string& out);

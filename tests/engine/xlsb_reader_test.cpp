@@ -171,7 +171,7 @@ TEST(XlsbRecords, DecodesRkNumbersExactly) {
         {5u << 2 | 2, 5.0},       {0xFFFFFFFE, -1.0},      {123u << 2 | 3, 1.23},
         {0x80000002, -536870912}, {0x7FFFFFFE, 536870911}, {0xFFFF3F1F, -123.45}};
     for (const auto& [rk, value] : cases)
-        EXPECT_EQ(xlsb::DecodeRk(rk), value) << std::hex << rk;
+        EXPECT_EQ(DecodeRk(rk), value) << std::hex << rk;
 }
 
 // Hands out one byte a call, so every header and payload straddles reads.
@@ -237,7 +237,7 @@ TEST(XlsbReader, ReadsEveryKindOfCellInRowMajorOrder) {
     EXPECT_EQ(firstTwo.cells.size(), 2u);
     std::string codes;
     for (unsigned code : {0x00, 0x07, 0x0F, 0x17, 0x1D, 0x24, 0x2A, 0x2B})
-        codes += std::string(xlsb::ErrorCodeText(code)) + " ";
+        codes += std::string(ErrorCodeText(code)) + " ";
     EXPECT_EQ(codes, "#NULL! #DIV/0! #VALUE! #REF! #NAME? #NUM! #N/A #GETTING_DATA ");
 }
 
