@@ -129,7 +129,8 @@ TEST(XlsxReader, ReadsHandMadePackagesOfOtherWriters) {
     std::string path = dir.path("other.xlsm");
     // No r attributes, prefixed elements, inline strings, escapes, dates, errors, phonetic runs.
     std::string sheet =
-        R"(<s:worksheet xmlns:s="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><s:sheetData>)"
+        R"(<s:worksheet xmlns:s="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
+        R"(<s:dimension ref="A1:XFD1048576"/><s:sheetData>)"
         R"(<s:row><s:c t="s"><s:v>0</s:v></s:c><s:c t="s"><s:v>1</s:v></s:c></s:row>)"
         R"(<s:row><s:c t="inlineStr"><s:is><s:t>in_x0009_line</s:t></s:is></s:c>)"
         R"(<s:c t="str"><s:f>X()</s:f><s:v>_x005F_x0041_ &amp; _xD83D__xDE00_</s:v></s:c></s:row>)"
@@ -150,6 +151,10 @@ TEST(XlsxReader, ReadsHandMadePackagesOfOtherWriters) {
     EXPECT_EQ(texts["Données!5,4"], "TRUE");
     EXPECT_EQ(texts["Données!5,5"], "61.5");   // General shows the serial of a date without format
     EXPECT_EQ(texts.count("Données!5,6"), 0u); // a shared-string index past the table
+    // The claimed dimension is not trusted: the used range is what the stored cells span.
+    gq::Workbook workbook(path);
+    EXPECT_EQ(workbook.worksheets()[0]->lastCell().row(), 5u);
+    EXPECT_EQ(workbook.worksheets()[0]->lastCell().column(), 6u);
 }
 
 TEST(XlsxReader, ReadsTheStrictVariantAnd1904Dates) {
