@@ -165,44 +165,52 @@ Worksheet& Workbook::sheets(const std::string& name) {
 }
 
 void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* sheet,
-                      const std::atomic<bool>* cancel) {
+                      const std::function<bool()>& blockWritten) {
     if (format != FileFormat::TextTabDelimited)
         throw Error("This file format cannot be written");
     Worksheet& source = sheet ? *sheet : activeSheet();
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file)
-        std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
     if (!file)
         throw Error("The text export cannot be written to " + path);
-    std::string line;
+    constexpr std::size_t kBlockBytes = 1 << 16;
+    std::string block; // whole lines, written out in blocks
+    bool going = true; // until `blockWritten` asks to stop
+    auto writeBlock = [&] {
+        if (std::fwrite(block.data(), 1, block.size(), file) != block.size() ||
+            std::fflush(file) != 0)
+            throw Error("The text export cannot be written to " + path);
+        block.clear();
+        if (blockWritten && !blockWritten())
+            going = false;
+    };
     bool any = false;
-    std::uint32_t lineRow = 1;    // the row whose cells `line` collects
-    std::uint32_t lineColumn = 0; // the last column written into `line`
-    auto flushThrough = [&](std::uint32_t row) {
-        for (; lineRow < row; ++lineRow) {
-            line += "\r\n";
-            std::fwrite(line.data(), 1, line.size(), file);
-            line.clear();
+    std::uint32_t lineRow = 1;    // the row whose cells the last line of `block` collects
+    std::uint32_t lineColumn = 0; // the last column written into that line
+    auto endLinesThrough = [&](std::uint32_t row) {
+        for (; lineRow < row && going; ++lineRow) {
+            block += "\r\n";
             lineColumn = 0;
+            if (block.size() >= kBlockBytes)
+                writeBlock();
         }
     };
     // Blank cells take part: the export runs to the last used row, as the used range does.
     auto addCell = [&](std::uint32_t row, std::uint32_t col, const std::string& text) {
-        if (cancel && cancel->load(std::memory_order_relaxed))
-            return false;
         any = true;
-        flushThrough(row);
+        endLinesThrough(row);
+        if (!going)
+            return false;
         if (text.empty())
             return true;
-        line.append(col - 1 - lineColumn, '\t');
+        block.append(col - 1 - lineColumn, '\t');
         lineColumn = col - 1;
         if (NeedsQuotes(text)) {
-            line += '"';
+            block += '"';
             for (char c : text)
-                line.append(c == '"' ? 2 : 1, c);
-            line += '"';
+                block.append(c == '"' ? 2 : 1, c);
+            block += '"';
         } else {
-            line += text;
+            block += text;
         }
         return true;
     };
@@ -214,8 +222,10 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
             for (const auto& [at, value] : source.values_)
                 addCell(at.first, at.second, value);
         }
-        if (any)
-            flushThrough(lineRow + 1);
+        if (any && going)
+            endLinesThrough(lineRow + 1);
+        if (going && !block.empty())
+            writeBlock();
     } catch (...) {
         std::fclose(file);
         throw;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -91,10 +90,11 @@ public:
     const std::vector<std::unique_ptr<Worksheet>>& worksheets() const { return sheets_; }
     Worksheet& sheets(const std::string& name); // throws gq::Error when no sheet has the name
     Worksheet& activeSheet() { return *sheets_.front(); }
-    // Writes `sheet` (the active sheet when null) as TAB-separated text, one row per line;
-    // `cancel`, when given and set, ends the export early.
+    // Writes `sheet` (the active sheet when null) as TAB-separated text, one row per line, in
+    // blocks of whole lines. `blockWritten` runs after each block reaches the file (a reader may
+    // take it at once); when it returns false the export ends there.
     void saveAs(const std::string& path, FileFormat format, Worksheet* sheet = nullptr,
-                const std::atomic<bool>* cancel = nullptr);
+                const std::function<bool()>& blockWritten = {});
 
 private:
     std::string path_;

@@ -11,10 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -158,8 +154,8 @@ private:
         });
     }
 
-    // The export is written on a worker thread while this one reads it back as it grows, so
-    // reading overlaps writing and the host keeps its yields even for a huge sheet.
+    // The export is read back block by block while it is written, so that reading overlaps the
+    // parse and the host keeps its yields even for a huge sheet.
     void textScan(Workbook& workbook, Worksheet& sheet) {
         std::string sheetName = sheet.name();
         if (!export_) {
@@ -170,74 +166,57 @@ private:
             export_->close();
         }
         std::string exportPath = export_->fileName().toStdString();
-        // Truncated before the writer starts, so the reader never sees the previous sheet.
+        // Emptied first, so that the reader never sees the previous sheet's lines.
         if (!export_->open() || !export_->resize(0))
             throw Error("The temporary text export cannot be written");
         export_->close();
         int fd = ::open(exportPath.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             throw Error("The temporary text export cannot be opened");
-
-        std::atomic<bool> written = false, cancel = false;
-        std::exception_ptr failure;
-        std::thread writer([&] {
-            try {
-                workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet, &cancel);
-            } catch (...) {
-                failure = std::current_exception();
+        std::string line; // a physical line may span blocks
+        bool going = true;
+        auto readAvailable = [&] {
+            char buffer[1 << 16];
+            while (going) {
+                ssize_t got = ::read(fd, buffer, sizeof buffer);
+                if (got < 0)
+                    throw Error("The temporary text export cannot be read");
+                if (got == 0)
+                    break;
+                going = testLines(buffer, static_cast<std::size_t>(got), line, sheetName);
             }
-            written = true;
-        });
+            return going;
+        };
         try {
-            readExport(fd, written, sheetName);
+            workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet, readAvailable);
+            if (readAvailable() && !line.empty())
+                testLine(line, sheetName);
         } catch (...) {
-            cancel = true;
-            writer.join();
             ::close(fd);
             throw;
         }
-        cancel = true; // a stop leaves the rest of the sheet unwritten
-        writer.join();
         ::close(fd);
-        if (failure)
-            std::rethrow_exception(failure);
     }
 
-    // Tests each physical line of the export (without its LF or CR LF) as the writer delivers it.
-    void readExport(int fd, const std::atomic<bool>& written, const std::string& sheetName) {
-        std::string line;
-        std::vector<char> buffer(1 << 16);
-        for (;;) {
-            bool finished = written.load();
-            ssize_t got = ::read(fd, buffer.data(), buffer.size());
-            if (got < 0)
-                throw Error("The temporary text export cannot be read");
-            if (got == 0) {
-                if (finished)
-                    break;
-                host_.yieldToEvents();
-                if (host_.stopRequested())
-                    return;
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-                continue;
-            }
-            const char* at = buffer.data();
-            const char* end = at + got;
-            while (at < end) {
-                const char* newline = static_cast<const char*>(std::memchr(at, '\n', end - at));
-                line.append(at, newline ? newline : end);
-                if (!newline)
-                    break;
-                at = newline + 1;
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                if (!testLine(line, sheetName))
-                    return;
-                line.clear();
-            }
+    // Tests each physical line (without its LF or CR LF) that `bytes` completes; false once the
+    // stop flag is set.
+    bool testLines(const char* bytes, std::size_t size, std::string& line,
+                   const std::string& sheetName) {
+        const char* at = bytes;
+        const char* end = bytes + size;
+        while (at < end) {
+            const char* newline = static_cast<const char*>(std::memchr(at, '\n', end - at));
+            line.append(at, newline ? newline : end);
+            if (!newline)
+                break;
+            at = newline + 1;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!testLine(line, sheetName))
+                return false;
+            line.clear();
         }
-        if (!line.empty())
-            testLine(line, sheetName);
+        return true;
     }
 
     // False once the stop flag is set.

@@ -323,14 +323,20 @@ private:
         style_ = 0;
         std::uint32_t row = 0, col = 0;
         for (const char** a = attributes; *a; a += 2) {
-            std::string_view key = a[0];
-            if (auto colon = key.rfind(':'); colon != std::string_view::npos)
-                key.remove_prefix(colon + 1);
-            if (key == "r") {
+            // Cell attributes are single letters, rarely prefixed: test them without a scan.
+            const char* key = a[0];
+            if (key[0] == '\0' || key[1] != '\0') {
+                std::string_view name = key;
+                auto colon = name.rfind(':');
+                if (colon == std::string_view::npos || colon + 2 != name.size())
+                    continue;
+                key += colon + 1;
+            }
+            if (*key == 'r') {
                 ParseReference(a[1], row, col);
-            } else if (key == "s") {
+            } else if (*key == 's') {
                 ParseNumber(std::string_view(a[1]), style_);
-            } else if (key == "t") {
+            } else if (*key == 't') {
                 std::string_view t = a[1];
                 type_ = t == "s"           ? Type::Shared
                         : t == "str"       ? Type::FormulaString

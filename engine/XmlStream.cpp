@@ -12,9 +12,14 @@ namespace gq {
 
 namespace {
 
+// One pass over the name: it runs for every element of every sheet.
 std::string_view LocalName(const char* name) {
-    const char* colon = std::strrchr(name, ':');
-    return colon ? std::string_view(colon + 1) : std::string_view(name);
+    const char* start = name;
+    const char* p = name;
+    for (; *p; ++p)
+        if (*p == ':')
+            start = p + 1;
+    return std::string_view(start, static_cast<std::size_t>(p - start));
 }
 
 struct ParserDeleter {
