@@ -29,26 +29,23 @@ struct Options {
 };
 
 // Every result becomes one line: the six columns TAB-separated, with TAB, CR, LF and backslash
-// escaped inside them.
+// escaped inside them. Runs without those characters are copied whole.
 void WriteEscaped(const std::string& text, std::string& out) {
-    for (char c : text) {
-        switch (c) {
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        default:
-            out += c;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* escape = nullptr;
+        switch (text[i]) {
+        case '\t': escape = "\\t"; break;
+        case '\r': escape = "\\r"; break;
+        case '\n': escape = "\\n"; break;
+        case '\\': escape = "\\\\"; break;
+        default: continue;
         }
+        out.append(text, start, i - start);
+        out += escape;
+        start = i + 1;
     }
+    out.append(text, start, std::string::npos);
 }
 
 class CommandLineHost : public gq::SearchHost {

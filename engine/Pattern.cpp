@@ -216,6 +216,27 @@ bool SearchPattern::matchGeneral(const std::u32string& text) const {
     return p == tokens_.size();
 }
 
+// Cell texts are short: finding the literal's first byte with memchr and comparing the rest beats
+// a general substring search, whose set-up costs more than the search itself.
+bool SearchPattern::contains(std::string_view text) const {
+    const std::size_t size = literal_.size();
+    if (text.size() < size)
+        return false;
+    const char first = literal_[0];
+    const char* at = text.data();
+    const char* last = text.data() + (text.size() - size);
+    while (at <= last) {
+        at = static_cast<const char*>(
+            std::memchr(at, first, static_cast<std::size_t>(last - at) + 1));
+        if (!at)
+            return false;
+        if (std::memcmp(at + 1, literal_.data() + 1, size - 1) == 0)
+            return true;
+        ++at;
+    }
+    return false;
+}
+
 bool SearchPattern::matchesPrepared(std::string_view text) const {
     if (!valid_)
         return false;
@@ -223,8 +244,7 @@ bool SearchPattern::matchesPrepared(std::string_view text) const {
     case Shape::Anything:
         return true;
     case Shape::Contains:
-        return text.size() >= literal_.size() &&
-               memmem(text.data(), text.size(), literal_.data(), literal_.size()) != nullptr;
+        return contains(text);
     case Shape::StartsWith:
         return text.starts_with(literal_);
     case Shape::EndsWith:

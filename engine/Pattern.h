@@ -38,6 +38,7 @@ private:
     bool inSet(const Token& token, char32_t c) const;
     bool tokenMatches(const Token& token, char32_t c) const;
     bool matchGeneral(const std::u32string& text) const;
+    bool contains(std::string_view text) const;
 
     bool valid_ = true;
     bool ignoreCase_;
