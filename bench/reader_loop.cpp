@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-
 int main(int argc, char** argv) try {
     if (argc < 2) {
         std::fprintf(stderr, "usage: reader-loop FILE [SECONDS]\n");
