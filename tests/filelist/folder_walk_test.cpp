@@ -53,19 +53,22 @@ TEST_F(FolderWalkTest, AddsWorkbooksAsTheFolderScanDoes) {
               (std::vector<std::string>{hiddenReadOnly, book, root() + "/notes.txt", nested}));
 }
 
-TEST_F(FolderWalkTest, EntersALinkLoopOnceAndLeavesOutWhatItCannotRead) {
+TEST_F(FolderWalkTest, EntersALinkLoopOnce) {
     make("a/b", true);
     std::string book = make("a/b/book.xlsx");
     ASSERT_EQ(::symlink("..", (root() + "/a/b/up").c_str()), 0);
     auto files = gq::FolderWalk().FilesInTree(root(), "*.xlsx");
     EXPECT_EQ(files, std::vector<std::string>{book});
+}
 
+TEST_F(FolderWalkTest, LeavesOutAFolderItCannotReadAndScansTheRest) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root reads every folder, so access cannot be denied here";
+    std::string book = make("book.xlsx");
     std::string locked = make("locked", true);
     make("locked/inside.xlsx");
     QFile::setPermissions(QString::fromStdString(locked), QFileDevice::Permissions());
-    files = gq::FolderWalk().FilesInTree(root(), "*.xlsx");
+    auto files = gq::FolderWalk().FilesInTree(root(), "*.xlsx");
     QFile::setPermissions(QString::fromStdString(locked),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(files, std::vector<std::string>{book});
