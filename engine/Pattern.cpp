@@ -1,66 +1,12 @@
 #include "Pattern.h"
 
+#include "Utf8.h"
+
 #include <QChar>
 
 #include <cstring>
 
 namespace gq {
-
-namespace {
-
-// Decodes one code point at `i`, advancing it; invalid sequences yield their first byte.
-char32_t NextCodePoint(std::string_view text, std::size_t& i) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    }
-    int length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (lead > 0xF4)
-        length = 0;
-    if (length == 0 || i + length > text.size()) {
-        ++i;
-        return lead;
-    }
-    char32_t c = lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-        unsigned char next = byte(i + k);
-        if ((next & 0xC0) != 0x80) {
-            ++i;
-            return lead;
-        }
-        c = (c << 6) | (next & 0x3F);
-    }
-    i += length;
-    return c;
-}
-
-} // namespace
-
-void DecodeUtf8(std::string_view text, std::u32string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < text.size();)
-        out.push_back(NextCodePoint(text, i));
-}
-
-void AppendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 void LowerCaseInto(std::string_view text, std::string& out) {
     out.clear();
@@ -77,7 +23,7 @@ void LowerCaseInto(std::string_view text, std::string& out) {
         if (i - start == 1 && c >= 0x80) // an invalid byte: keep it untouched
             out.push_back(static_cast<char>(b));
         else
-            AppendUtf8(QChar::toLower(c), out);
+            AppendUtf8(out, QChar::toLower(c));
     }
 }
 
@@ -155,7 +101,7 @@ void SearchPattern::compile(const std::u32string& pattern) {
     for (std::size_t k = begin; k < end; ++k) {
         if (tokens_[k].kind != Kind::Literal)
             return;
-        AppendUtf8(tokens_[k].ch, literal_);
+        AppendUtf8(literal_, tokens_[k].ch);
     }
     if (leadingStar && (trailingStar || begin == end))
         shape_ = literal_.empty() ? Shape::Anything : Shape::Contains;

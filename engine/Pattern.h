@@ -53,8 +53,4 @@ private:
 // Unicode simple lower-casing of UTF-8 text (invalid bytes are kept as they are).
 void LowerCaseInto(std::string_view text, std::string& out);
 
-// UTF-8 to code points; an invalid byte stands for itself (as U+FFFD would lose information).
-void DecodeUtf8(std::string_view text, std::u32string& out);
-void AppendUtf8(char32_t c, std::string& out);
-
 } // namespace gq

@@ -1,6 +1,7 @@
 #include "XlsStream.h"
 
 #include "Error.h"
+#include "Utf8.h"
 #include "XlsText.h"
 
 #include <gsf/gsf.h>

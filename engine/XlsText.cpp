@@ -1,28 +1,12 @@
 #include "XlsText.h"
 
+#include "Utf8.h"
+
 #include <iconv.h>
 
 #include <cerrno>
 
 namespace gq::xls {
-
-void AppendCodePoint(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 void AppendLatin1(std::string& out, const std::uint8_t* bytes, std::size_t count) {
     std::size_t i = 0;
@@ -32,37 +16,9 @@ void AppendLatin1(std::string& out, const std::uint8_t* bytes, std::size_t count
             ++ascii;
         out.append(reinterpret_cast<const char*>(bytes + i), ascii - i);
         if (ascii < count)
-            AppendCodePoint(out, bytes[ascii++]);
+            AppendUtf8(out, bytes[ascii++]);
         i = ascii;
     }
-}
-
-void Utf16Decoder::append(std::string& out, const std::uint8_t* bytes, std::size_t units) {
-    for (std::size_t i = 0; i < units; ++i) {
-        char16_t unit = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        if (pendingHigh_) {
-            if (unit >= 0xDC00 && unit <= 0xDFFF) {
-                AppendCodePoint(out, 0x10000 + ((char32_t(pendingHigh_) - 0xD800) << 10) +
-                                         (unit - 0xDC00));
-                pendingHigh_ = 0;
-                continue;
-            }
-            AppendCodePoint(out, 0xFFFD);
-            pendingHigh_ = 0;
-        }
-        if (unit >= 0xD800 && unit <= 0xDBFF)
-            pendingHigh_ = unit;
-        else if (unit >= 0xDC00 && unit <= 0xDFFF)
-            AppendCodePoint(out, 0xFFFD);
-        else
-            AppendCodePoint(out, unit);
-    }
-}
-
-void Utf16Decoder::finish(std::string& out) {
-    if (pendingHigh_)
-        AppendCodePoint(out, 0xFFFD);
-    pendingHigh_ = 0;
 }
 
 const char* CodePage::charsetName(int codePage) {
@@ -190,7 +146,7 @@ void CodePage::append(std::string& out, const std::uint8_t* bytes, std::size_t c
         if (errno == E2BIG)
             continue;
         // An unmapped byte, or a lead byte with its trail byte missing.
-        AppendCodePoint(out, 0xFFFD);
+        AppendUtf8(out, 0xFFFD);
         ++in;
         --inLeft;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);

@@ -6,20 +6,8 @@
 
 namespace gq::xls {
 
-void AppendCodePoint(std::string& out, char32_t codePoint);
 // Characters U+0000..U+00FF, one byte each (the "compressed" form of unicode strings).
 void AppendLatin1(std::string& out, const std::uint8_t* bytes, std::size_t count);
-
-// UTF-16LE code units to UTF-8. A surrogate pair may be split between two calls (a string
-// split between two records); a lone surrogate becomes U+FFFD.
-class Utf16Decoder {
-public:
-    void append(std::string& out, const std::uint8_t* bytes, std::size_t units);
-    void finish(std::string& out); // flushes a dangling high surrogate
-
-private:
-    char16_t pendingHigh_ = 0;
-};
 
 // Byte strings of the older stream version, in the workbook's code page (its CODEPAGE record).
 // Bytes the code page does not map become U+FFFD.

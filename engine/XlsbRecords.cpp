@@ -1,6 +1,7 @@
 #include "XlsbRecords.h"
 
 #include "Error.h"
+#include "Utf8.h"
 
 #include <algorithm>
 
@@ -36,46 +37,10 @@ HeaderStatus DecodeRecordHeader(const unsigned char* bytes, std::size_t availabl
     return HeaderStatus::Invalid;
 }
 
-namespace {
-
-void AppendCodePoint(std::uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | cp >> 6));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | cp >> 12));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | cp >> 18));
-        out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-} // namespace
-
 void AppendUtf16(const unsigned char* bytes, std::size_t units, std::string& out) {
-    for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t unit = bytes[2 * i] | static_cast<std::uint32_t>(bytes[2 * i + 1]) << 8;
-        if (unit < 0x80) {
-            out.push_back(static_cast<char>(unit));
-            continue;
-        }
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
-            std::uint32_t low = bytes[2 * i + 2] | static_cast<std::uint32_t>(bytes[2 * i + 3])
-                                                       << 8;
-            if (low >= 0xDC00 && low < 0xE000) {
-                AppendCodePoint(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
-                ++i;
-                continue;
-            }
-        }
-        AppendCodePoint(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit, out);
-    }
+    Utf16Decoder decoder;
+    decoder.append(out, bytes, units);
+    decoder.finish(out);
 }
 
 std::size_t Payload::wideString(std::size_t offset, std::string& out) const {

@@ -3,7 +3,7 @@
 #include "FormatReader.h"
 #include "NumberFormat.h"
 #include "OpcPackage.h"
-#include "Pattern.h"
+#include "Utf8.h"
 #include "XmlStream.h"
 #include "ZipPackage.h"
 
@@ -49,13 +49,13 @@ int HexValue(char c) {
     return -1;
 }
 
-// Decodes the "_xHHHH_" escapes that stand for characters XML cannot carry; surrogate pairs come
-// as two escapes.
+// Decodes the "_xHHHH_" escapes that stand for characters XML cannot carry; a character outside
+// the basic plane comes as two escapes, one per UTF-16 unit.
 void DecodeEscapes(std::string& text) {
     if (text.find("_x") == std::string::npos)
         return;
     std::string out;
-    char32_t pendingHigh = 0;
+    Utf16Decoder units;
     for (std::size_t i = 0; i < text.size();) {
         int value = 0;
         bool escape =
@@ -65,31 +65,15 @@ void DecodeEscapes(std::string& text) {
             escape = digit >= 0;
             value = value * 16 + digit;
         }
-        if (!escape) {
-            if (pendingHigh)
-                AppendUtf8(0xFFFD, out), pendingHigh = 0;
+        if (escape) {
+            units.add(out, static_cast<char16_t>(value));
+            i += 7;
+        } else {
+            units.finish(out);
             out.push_back(text[i++]);
-            continue;
         }
-        i += 7;
-        char32_t c = static_cast<char32_t>(value);
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (pendingHigh)
-                AppendUtf8(0xFFFD, out);
-            pendingHigh = c;
-            continue;
-        }
-        if (c >= 0xDC00 && c <= 0xDFFF && pendingHigh) {
-            AppendUtf8(0x10000 + ((pendingHigh - 0xD800) << 10) + (c - 0xDC00), out);
-            pendingHigh = 0;
-            continue;
-        }
-        if (pendingHigh)
-            AppendUtf8(0xFFFD, out), pendingHigh = 0;
-        AppendUtf8(c, out);
     }
-    if (pendingHigh)
-        AppendUtf8(0xFFFD, out);
+    units.finish(out);
     text.swap(out);
 }
 

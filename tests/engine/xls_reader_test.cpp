@@ -3,6 +3,7 @@
 #include "FormatReader.h"
 #include "NumberFormat.h"
 #include "TestFiles.h"
+#include "Utf8.h"
 #include "XlsText.h"
 
 #include <gtest/gtest.h>
@@ -616,7 +617,7 @@ std::string UnicodeAt(const std::string& data, std::size_t at, bool shortCount =
     std::string out;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data() + at);
     if (wide) {
-        gq::xls::Utf16Decoder utf16;
+        gq::Utf16Decoder utf16;
         utf16.append(out, bytes, count);
         utf16.finish(out);
     } else {
