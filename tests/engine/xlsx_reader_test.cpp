@@ -221,6 +221,12 @@ TEST(XlsxReader, RefusesDamagedAndHostilePackagesWithAReason) {
                                           "ELF\0\0\0",
                                           7));
     EXPECT_EQ(ErrorOf(binary), gq::kNotAWorkbook);
+    std::string pdf = dir.path("report.xls"); // binary without NUL bytes is no text either
+    std::string body(4096, 'x');
+    for (std::size_t i = 0; i < body.size(); i += 17)
+        body[i] = static_cast<char>(0x01 + i % 7);
+    gqtest::WriteFile(pdf, "%PDF-1.4\n" + body);
+    EXPECT_EQ(ErrorOf(pdf), gq::kNotAWorkbook);
 }
 
 TEST(TextExport, WritesRowsFromColumnAWithQuotesAndCrLf) {
