@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <sstream>
+
 namespace {
 
 class FindTest : public ::testing::Test {
@@ -91,6 +93,42 @@ TEST_F(FindTest, ScansFoldersBreadthFirstByExtension) {
                            "/b/deeper/3.xlsx\tSheet A\tA1\tBread\t1\t1\n");
     run = find({"--ext", "CSV", "Bread", dir_.path("tree")});
     EXPECT_EQ(run.out, tree + "/notes.csv\tSheet A\tA1\tBread\t1\t1\n");
+}
+
+} // namespace
+
+namespace {
+
+// Every damaged file gives one line on stderr and exit status 2, never a crash or a hang.
+TEST(FindHostile, DamagedFilesOfEveryFormatGiveOneLineEach) {
+    gqtest::TempDir dir;
+    std::vector<std::string> paths;
+    auto cut = [&](const std::string& source, const std::string& name, double share) {
+        std::string bytes = gqtest::ReadFile(source);
+        ASSERT_FALSE(bytes.empty()) << source;
+        paths.push_back(dir.path(name));
+        gqtest::WriteFile(paths.back(),
+                          bytes.substr(0, static_cast<std::size_t>(bytes.size() * share)));
+    };
+    std::string data = GQ_TEST_DATA_DIR;
+    cut(data + "/same/same.xlsx", "cut.xlsx", 0.6);
+    cut(data + "/same/same.xls", "cut.xls", 0.5);
+    cut(data + "/same/same.ods", "cut.ods", 0.7);
+    cut(data + "/same/same-biff5.xls", "cut-biff5.xls", 0.3);
+    paths.push_back(dir.path("ole-garbage.xls"));
+    gqtest::WriteFile(paths.back(), std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) +
+                                        std::string(4000, '\xFF'));
+    auto run = gqtest::RunProgram(GQ_FIND_PROGRAM, [&] {
+        std::vector<std::string> args{"*"};
+        args.insert(args.end(), paths.begin(), paths.end());
+        return args;
+    }());
+    EXPECT_EQ(run.exitCode, 2);
+    std::istringstream lines(run.err);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+        EXPECT_EQ(line.rfind("gridquest-find: " + paths.at(count) + ": ", 0), 0u) << line;
+    EXPECT_EQ(count, paths.size()) << run.err;
 }
 
 } // namespace
