@@ -1,0 +1,150 @@
+// The option pairs, the search text and the term list's focus rule: what each writes, in which
+// order, and what a broken store does.
+#include "AppTestSupport.h"
+
+#include "ErrorReport.h"
+#include "Settings.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QRadioButton>
+
+using gqapptest::SettingsSandbox;
+using gqapptest::Window;
+
+class OptionsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void clickWritesItsPairInOrder_data();
+    void clickWritesItsPairInOrder();
+    void typingStoresEveryStateAndSelectsSingleTerm();
+    void termListFocusSelectsMultipleTerms();
+    void storedChoicesComeBackAtTheNextStart();
+    void failedWriteIsReportedAndTheHandlerGoesOn();
+
+private:
+    static void click(QRadioButton* option) { QTest::mouseClick(option, Qt::LeftButton); }
+    static void focus(QWidget* widget) {
+        QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+        QApplication::sendEvent(widget, &in);
+    }
+};
+
+void OptionsTest::clickWritesItsPairInOrder_data() {
+    QTest::addColumn<int>("clicked");
+    QTest::addColumn<QStringList>("writes");
+    QTest::newRow("Match case") << 1 << QStringList{"Option2=False", "Option1=True"};
+    QTest::newRow("Ignore case, already selected")
+        << 2 << QStringList{"Option2=True", "Option1=False"};
+    QTest::newRow("Search for this, already selected")
+        << 3 << QStringList{"Option3=True", "Option4=False"};
+    QTest::newRow("Search for multiple") << 4 << QStringList{"Option3=False", "Option4=True"};
+    QTest::newRow("Faster") << 5 << QStringList{"Option6=False", "Option5=True"};
+    QTest::newRow("Locations, already selected")
+        << 6 << QStringList{"Option6=True", "Option5=False"};
+}
+
+void OptionsTest::clickWritesItsPairInOrder() {
+    QFETCH(int, clicked);
+    QFETCH(QStringList, writes);
+    SettingsSandbox settings;
+    Window window;
+    QVERIFY(window.load());
+    window.form->show();
+    click(window.option(clicked));
+    QVERIFY(window.option(clicked)->isChecked());
+    QCOMPARE(settings.writes, writes);
+    // The file holds the pair too, one True and one False.
+    for (const QString& write : writes)
+        QVERIFY2(settings.iniText().contains(write), qPrintable(settings.iniText()));
+    QVERIFY(window.prompts.records.empty());
+}
+
+void OptionsTest::typingStoresEveryStateAndSelectsSingleTerm() {
+    SettingsSandbox settings;
+    Window window;
+    QVERIFY(window.load());
+    window.form->show();
+    auto* text1 = window.form->findChild<QLineEdit*>("Text1");
+    click(window.option(4));
+    settings.writes.clear();
+
+    QTest::keyClicks(text1, "ab");
+    QCOMPARE(settings.writes,
+             (QStringList{"Text1=a", "Option3=True", "Option4=False", "Text1=ab"}));
+    QVERIFY(window.option(3)->isChecked());
+    QCOMPARE(gq::ReadSetting("Text1", "missing"), QString("ab"));
+
+    // Deleting the whole text stores the empty text; a text of spaces is stored untrimmed.
+    click(window.option(4));
+    settings.writes.clear();
+    text1->clear();
+    QCOMPARE(settings.writes, (QStringList{"Text1=", "Option3=True", "Option4=False"}));
+    QCOMPARE(gq::ReadSetting("Text1", "missing"), QString());
+    text1->setText("  x  ");
+    QCOMPARE(gq::ReadSetting("Text1", "missing"), QString("  x  "));
+    QCOMPARE(window.form->searchText(), std::string("  x  "));
+}
+
+void OptionsTest::termListFocusSelectsMultipleTerms() {
+    SettingsSandbox settings;
+    Window window;
+    QVERIFY(window.load());
+    auto* combo = window.form->findChild<QComboBox*>("Combo1");
+    QCOMPARE(combo->count(), 0);
+    focus(combo);
+    QVERIFY(window.option(4)->isChecked());
+    QVERIFY(!window.option(3)->isChecked());
+    QCOMPARE(settings.writes, (QStringList{"Option3=False", "Option4=True"}));
+    // Focus again changes nothing, so nothing is written.
+    focus(combo);
+    QCOMPARE(settings.writes.size(), 2);
+}
+
+void OptionsTest::storedChoicesComeBackAtTheNextStart() {
+    SettingsSandbox settings;
+    {
+        Window first;
+        QVERIFY(first.load());
+        first.form->show();
+        click(first.option(1));
+        click(first.option(5));
+        focus(first.form->findChild<QComboBox*>("Combo1"));
+    }
+    Window next;
+    QVERIFY(next.load());
+    for (int n : {1, 4, 5})
+        QVERIFY(next.option(n)->isChecked());
+    for (int n : {2, 3, 6})
+        QVERIFY(!next.option(n)->isChecked());
+}
+
+void OptionsTest::failedWriteIsReportedAndTheHandlerGoesOn() {
+    SettingsSandbox settings;
+    Window window;
+    QVERIFY(window.load());
+    window.form->show();
+    // A folder where the settings file belongs cannot be written, whoever runs the test.
+    QVERIFY(QDir().mkpath(gq::SettingsFilePath()));
+    click(window.option(1));
+    QStringList reports = window.prompts.messageTexts();
+    QCOMPARE(reports.size(), 2);
+    for (const QString& report : reports)
+        QVERIFY(report.contains("\r\nin Findwell2021/08/31.Form1.Option1_Click at line 0\r\r"));
+    QVERIFY(reports.front().startsWith("The settings cannot be saved in "));
+    window.prompts.clear();
+    auto* text1 = window.form->findChild<QLineEdit*>("Text1");
+    click(window.option(4));
+    window.prompts.clear();
+    QTest::keyClicks(text1, "z");
+    // The text's write fails, the mode still switches (and its own writes fail in turn).
+    QVERIFY(window.option(3)->isChecked());
+    QCOMPARE(window.prompts.messageTexts().size(), 3);
+    QVERIFY(window.prompts.messageTexts().front().contains("Form1.Text1_Change at line 0"));
+    QVERIFY(settings.writes.isEmpty());
+}
+
+GQ_APP_TEST_MAIN(OptionsTest)
+#include "options_test.moc"
