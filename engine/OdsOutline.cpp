@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <string.h>
 #include <strings.h>
 
 namespace gq::ods {
@@ -158,6 +159,582 @@ void ExpatDriver::onText(void* data, const char* text, int length) {
     }
 }
 
+// ---- Tokenizer
+
+namespace {
+
+// Byte classes for the scans: a scan runs over bytes of class 0 and stops at anything else, the
+// 0 that follows the buffered data included.
+struct ByteClasses {
+    unsigned char text[256] = {};
+    unsigned char value[256] = {};
+    unsigned char name[256] = {}; // 1 a name byte, 2 the lead byte of a multi-byte character
+};
+
+constexpr ByteClasses MakeByteClasses() {
+    ByteClasses classes;
+    for (int c = 0; c < 256; ++c) {
+        bool control = c < 0x20 && c != '\t' && c != '\n';
+        classes.text[c] = control || c == '\r' || c == '<' || c == '&' || c == ']' || c >= 0x80;
+        classes.value[c] = c < 0x20 || c == '<' || c == '&' || c == '"' || c == '\'' || c >= 0x80;
+        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        bool digit = c >= '0' && c <= '9';
+        classes.name[c] =
+            c >= 0x80 ? 2 : (letter || digit || c == '.' || c == '-' || c == '_' || c == ':');
+    }
+    return classes;
+}
+
+constexpr ByteClasses kBytes = MakeByteClasses();
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool IsNameStart(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || u == '_' || u == ':' || u >= 0x80;
+}
+
+[[noreturn]] void Malformed(const char* what) {
+    throw Error(std::string(kNotAWorkbook) + ": " + what);
+}
+
+constexpr const char* kInvalidToken = "not well-formed (invalid token)";
+
+// The length of the UTF-8 character at `p` that XML allows (no surrogate, no U+FFFE or U+FFFF,
+// nothing overlong); 0 when it is invalid, -1 when it runs past `end`.
+int Utf8Length(const char* p, const char* end) {
+    auto at = [&](int i) { return static_cast<unsigned char>(p[i]); };
+    const unsigned char lead = at(0);
+    int n = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    if (n == 0)
+        return 0;
+    if (end - p < n)
+        return -1;
+    for (int i = 1; i < n; ++i)
+        if ((at(i) & 0xC0) != 0x80)
+            return 0;
+    if (n == 3 && ((lead == 0xE0 && at(1) < 0xA0) || (lead == 0xED && at(1) >= 0xA0) ||
+                   (lead == 0xEF && at(1) == 0xBF && at(2) >= 0xBE)))
+        return 0;
+    if (n == 4 && ((lead == 0xF0 && at(1) < 0x90) || (lead == 0xF4 && at(1) >= 0x90)))
+        return 0;
+    return n;
+}
+
+std::size_t PutUtf8(std::uint32_t code, char* out) {
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (code >> 6));
+        out[1] = static_cast<char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (code >> 12));
+        out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (code >> 18));
+    out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (code & 0x3F));
+    return 4;
+}
+
+// Decodes the reference at `p` ('&') into `out`, which may overlap it: the decoded form is never
+// longer. Returns the bytes the reference takes, or 0 when it may go on past `end` and more input
+// is to come.
+std::size_t DecodeReference(const char* p, const char* end, bool final, char* out,
+                            std::size_t& written) {
+    // Longer references than this are leading zeros no writer puts.
+    constexpr std::ptrdiff_t kLongest = 32;
+    const char* limit = end - p > kLongest ? p + kLongest : end;
+    const auto* semicolon =
+        static_cast<const char*>(std::memchr(p + 1, ';', static_cast<std::size_t>(limit - p - 1)));
+    if (!semicolon) {
+        if (!final && end - p <= kLongest)
+            return 0;
+        Malformed(kInvalidToken);
+    }
+    std::string_view ref(p + 1, static_cast<std::size_t>(semicolon - p - 1));
+    const std::size_t taken = ref.size() + 2;
+    char named = ref == "amp"    ? '&'
+                 : ref == "lt"   ? '<'
+                 : ref == "gt"   ? '>'
+                 : ref == "quot" ? '"'
+                 : ref == "apos" ? '\''
+                                 : 0;
+    if (named) {
+        out[0] = named;
+        written = 1;
+        return taken;
+    }
+    if (!ref.starts_with('#')) {
+        if (ref.empty() || !IsNameStart(ref[0]))
+            Malformed(kInvalidToken);
+        for (char c : ref)
+            if (!kBytes.name[static_cast<unsigned char>(c)])
+                Malformed(kInvalidToken);
+        Malformed("undefined entity");
+    }
+    bool hex = ref.size() > 1 && ref[1] == 'x';
+    std::string_view digits = ref.substr(hex ? 2 : 1);
+    if (digits.empty())
+        Malformed(kInvalidToken);
+    std::uint32_t code = 0;
+    for (char c : digits) {
+        unsigned digit = c >= '0' && c <= '9'          ? static_cast<unsigned>(c - '0')
+                         : hex && c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
+                         : hex && c >= 'A' && c <= 'F' ? static_cast<unsigned>(c - 'A' + 10)
+                                                       : 99;
+        if (digit == 99)
+            Malformed(kInvalidToken);
+        code = std::min<std::uint32_t>(code * (hex ? 16 : 10) + digit, 0x110000);
+    }
+    bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+                   (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+    if (!allowed)
+        Malformed("reference to invalid character number");
+    written = PutUtf8(code, out);
+    return taken;
+}
+
+// Checks the characters of a comment, a processing instruction or a CDATA section; with
+// `normalise`, line ends become "\n" in place. Returns the new end.
+std::size_t CheckCharacters(char* b, std::size_t from, std::size_t to, bool normalise) {
+    std::size_t w = from;
+    for (std::size_t r = from; r < to;) {
+        auto c = static_cast<unsigned char>(b[r]);
+        if (c >= 0x80) {
+            int n = Utf8Length(b + r, b + to);
+            if (n <= 0)
+                Malformed(kInvalidToken);
+            for (int i = 0; i < n; ++i)
+                b[w++] = b[r++];
+            continue;
+        }
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            Malformed(kInvalidToken);
+        if (c == '\r' && normalise) {
+            b[w++] = '\n';
+            r += r + 1 < to && b[r + 1] == '\n' ? 2 : 1;
+            continue;
+        }
+        b[w++] = b[r++];
+    }
+    return w;
+}
+
+std::string_view LocalPart(std::string_view name) {
+    std::size_t colon = name.rfind(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+} // namespace
+
+constexpr std::size_t kTokenizerChunk = 1 << 18;
+
+Tokenizer::Tokenizer(Events& events) : events_(events), buffer_(kTokenizerChunk + 1, '\0') {}
+
+// Keeps what is not yet consumed and reads at least as much again behind it: a token that did
+// not fit is rescanned a number of times logarithmic in its size.
+bool Tokenizer::fill(ByteStream& input) {
+    if (eof_)
+        return false;
+    if (pos_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
+        base_ += pos_;
+        end_ -= pos_;
+        pos_ = 0;
+    }
+    if (end_ > kMaxMarkup)
+        Malformed("a tag, comment or CDATA section is far too long");
+    if (buffer_.size() - 1 < end_ + std::max(end_, kTokenizerChunk / 2))
+        buffer_.resize(end_ + std::max(end_, kTokenizerChunk) + 1);
+    const std::size_t kept = end_;
+    while (end_ - kept < std::max<std::size_t>(kept, 1) && end_ + 1 < buffer_.size()) {
+        std::size_t got = input.read(buffer_.data() + end_, buffer_.size() - 1 - end_);
+        if (got == 0) {
+            eof_ = true;
+            break;
+        }
+        end_ += got;
+    }
+    buffer_[end_] = 0;
+    return end_ > kept;
+}
+
+bool Tokenizer::run(ByteStream& input) {
+    if (finished_)
+        return false;
+    paused_ = false;
+    try {
+        if (pendingEnd_) {
+            pendingEnd_ = false;
+            emitEnd();
+            if (finished_)
+                return false;
+            if (paused_)
+                return true;
+        }
+        for (;;) {
+            if (pos_ == end_ && !fill(input)) {
+                if (!rootClosed_)
+                    Malformed(nameStarts_.empty() ? "no element found" : "unclosed token");
+                finished_ = true;
+                return false;
+            }
+            if (token() == Step::More) {
+                if (!fill(input))
+                    Malformed("unclosed token");
+                continue;
+            }
+            if (finished_)
+                return false;
+            if (paused_)
+                return true;
+        }
+    } catch (...) {
+        finished_ = true;
+        throw;
+    }
+}
+
+Tokenizer::Step Tokenizer::token() {
+    markupStart_ = pos_;
+    const char* b = buffer_.data();
+    if (b[pos_] != '<')
+        return text();
+    if (pos_ + 1 == end_)
+        return Step::More;
+    char next = b[pos_ + 1];
+    if (next == '/')
+        return endTag();
+    if (next == '!' || next == '?')
+        return special();
+    return startTag();
+}
+
+Tokenizer::Step Tokenizer::text() {
+    char* b = buffer_.data();
+    const std::size_t start = pos_;
+    std::size_t r = pos_;
+    if (nameStarts_.empty()) {
+        while (r < end_ && IsSpace(b[r]))
+            ++r;
+        if (r < end_ && b[r] != '<')
+            Malformed(rootClosed_ ? "junk after document element" : "syntax error");
+        pos_ = r;
+        return Step::Done;
+    }
+    std::size_t w = pos_;
+    for (;;) {
+        const std::size_t plain = r;
+        while (!kBytes.text[static_cast<unsigned char>(b[r])])
+            ++r;
+        if (w != plain)
+            std::memmove(b + w, b + plain, r - plain);
+        w += r - plain;
+        if (r == end_ || b[r] == '<')
+            break;
+        const auto c = static_cast<unsigned char>(b[r]);
+        if (c == '&') {
+            std::size_t written = 0;
+            std::size_t taken = DecodeReference(b + r, b + end_, eof_, b + w, written);
+            if (taken == 0)
+                break;
+            r += taken;
+            w += written;
+        } else if (c == '\r') {
+            if (r + 1 == end_ && !eof_)
+                break;
+            b[w++] = '\n';
+            r += b[r + 1] == '\n' ? 2 : 1;
+        } else if (c == ']') {
+            if (end_ - r < 3 && !eof_ && (r + 1 == end_ || b[r + 1] == ']'))
+                break;
+            if (b[r + 1] == ']' && b[r + 2] == '>')
+                Malformed(kInvalidToken);
+            b[w++] = b[r++];
+        } else if (c >= 0x80) {
+            int n = Utf8Length(b + r, b + end_);
+            if (n < 0 && !eof_)
+                break;
+            if (n <= 0)
+                Malformed(kInvalidToken);
+            for (int i = 0; i < n; ++i)
+                b[w++] = b[r++];
+        } else {
+            Malformed(kInvalidToken);
+        }
+    }
+    if (r == start)
+        return Step::More;
+    pos_ = r;
+    if (w > start)
+        events_.text(std::string_view(b + start, w - start));
+    return Step::Done;
+}
+
+Tokenizer::Step Tokenizer::startTag() {
+    char* b = buffer_.data();
+    if (rootClosed_)
+        Malformed("junk after document element");
+    // Scans a name from `q`; false when it may go on past the data.
+    auto scanName = [&](std::size_t& q) {
+        if (!IsNameStart(b[q]))
+            Malformed(kInvalidToken);
+        for (;;) {
+            while (kBytes.name[static_cast<unsigned char>(b[q])] == 1)
+                ++q;
+            if (kBytes.name[static_cast<unsigned char>(b[q])] != 2)
+                return q < end_;
+            int n = Utf8Length(b + q, b + end_);
+            if (n < 0)
+                return false;
+            if (n == 0)
+                Malformed(kInvalidToken);
+            q += static_cast<std::size_t>(n);
+        }
+    };
+    auto skipSpace = [&](std::size_t& q) {
+        std::size_t from = q;
+        while (IsSpace(b[q]))
+            ++q;
+        return q > from;
+    };
+
+    const std::size_t name = pos_ + 1;
+    std::size_t q = name;
+    if (!scanName(q))
+        return Step::More;
+    const std::size_t nameEnd = q;
+    found_.clear();
+    bool empty = false;
+    for (;;) {
+        bool spaced = skipSpace(q);
+        if (q == end_)
+            return Step::More;
+        if (b[q] == '>') {
+            ++q;
+            break;
+        }
+        if (b[q] == '/') {
+            if (q + 1 == end_)
+                return Step::More;
+            if (b[q + 1] != '>')
+                Malformed(kInvalidToken);
+            q += 2;
+            empty = true;
+            break;
+        }
+        if (!spaced)
+            Malformed(kInvalidToken);
+        Attribute attribute{};
+        attribute.name = q;
+        if (!scanName(q))
+            return Step::More;
+        attribute.nameEnd = q;
+        skipSpace(q);
+        if (q == end_)
+            return Step::More;
+        if (b[q++] != '=')
+            Malformed(kInvalidToken);
+        skipSpace(q);
+        if (q == end_)
+            return Step::More;
+        const char quote = b[q];
+        if (quote != '"' && quote != '\'')
+            Malformed(kInvalidToken);
+        attribute.value = ++q;
+        for (;;) {
+            while (!kBytes.value[static_cast<unsigned char>(b[q])])
+                ++q;
+            if (q == end_)
+                return Step::More;
+            const auto c = static_cast<unsigned char>(b[q]);
+            if (c == static_cast<unsigned char>(quote))
+                break;
+            if (c == '"' || c == '\'') {
+                ++q;
+            } else if (c == '&' || c == '\t' || c == '\n' || c == '\r') {
+                attribute.decode = true;
+                ++q;
+            } else if (c >= 0x80) {
+                int n = Utf8Length(b + q, b + end_);
+                if (n < 0)
+                    return Step::More;
+                if (n == 0)
+                    Malformed(kInvalidToken);
+                q += static_cast<std::size_t>(n);
+            } else {
+                Malformed(kInvalidToken);
+            }
+        }
+        attribute.valueEnd = q++;
+        found_.push_back(attribute);
+    }
+
+    // The whole tag is in the buffer: check it, then decode it in place.
+    auto nameOf = [&](const Attribute& a) {
+        return std::string_view(b + a.name, a.nameEnd - a.name);
+    };
+    if (found_.size() <= 16) {
+        for (std::size_t i = 0; i < found_.size(); ++i)
+            for (std::size_t j = i + 1; j < found_.size(); ++j)
+                if (nameOf(found_[i]) == nameOf(found_[j]))
+                    Malformed("duplicate attribute");
+    } else {
+        std::vector<std::string_view> names;
+        for (const Attribute& a : found_)
+            names.push_back(nameOf(a));
+        std::sort(names.begin(), names.end());
+        if (std::adjacent_find(names.begin(), names.end()) != names.end())
+            Malformed("duplicate attribute");
+    }
+    if (nameStarts_.size() >= kMaxDepth)
+        Malformed("elements nested far too deeply");
+    std::string_view qualified(b + name, nameEnd - name);
+    b[nameEnd] = 0;
+    attributes_.clear();
+    for (const Attribute& a : found_) {
+        b[a.nameEnd] = 0;
+        b[a.decode ? decodeValue(a.value, a.valueEnd) : a.valueEnd] = 0;
+        attributes_.push_back(b + a.name);
+        attributes_.push_back(b + a.value);
+    }
+    attributes_.push_back(nullptr);
+    nameStarts_.push_back(names_.size());
+    names_.append(qualified);
+    pos_ = q;
+    events_.start(LocalPart(qualified), b + name, attributes_.data());
+    if (empty && !finished_) {
+        if (paused_)
+            pendingEnd_ = true;
+        else
+            emitEnd();
+    }
+    return Step::Done;
+}
+
+// Attribute values: references resolved, each white-space character a space ("\r\n" one).
+std::size_t Tokenizer::decodeValue(std::size_t begin, std::size_t end) {
+    char* b = buffer_.data();
+    std::size_t w = begin;
+    for (std::size_t r = begin; r < end;) {
+        char c = b[r];
+        if (c == '&') {
+            std::size_t written = 0;
+            r += DecodeReference(b + r, b + end, true, b + w, written);
+            w += written;
+        } else if (c == '\r') {
+            b[w++] = ' ';
+            r += r + 1 < end && b[r + 1] == '\n' ? 2 : 1;
+        } else {
+            b[w++] = c == '\t' || c == '\n' ? ' ' : c;
+            ++r;
+        }
+    }
+    return w;
+}
+
+Tokenizer::Step Tokenizer::endTag() {
+    const char* b = buffer_.data();
+    const std::size_t name = pos_ + 2;
+    const auto* close = static_cast<const char*>(std::memchr(b + name, '>', end_ - name));
+    if (!close)
+        return Step::More;
+    if (nameStarts_.empty())
+        Malformed(kInvalidToken);
+    std::string_view open(names_.data() + nameStarts_.back(), names_.size() - nameStarts_.back());
+    const auto closeAt = static_cast<std::size_t>(close - b);
+    if (closeAt - name < open.size() || std::memcmp(b + name, open.data(), open.size()) != 0)
+        Malformed("mismatched tag");
+    for (std::size_t i = name + open.size(); i < closeAt; ++i)
+        if (!IsSpace(b[i]))
+            Malformed("mismatched tag");
+    pos_ = closeAt + 1;
+    emitEnd();
+    return Step::Done;
+}
+
+void Tokenizer::emitEnd() {
+    const std::size_t start = nameStarts_.back();
+    events_.end(LocalPart(std::string_view(names_).substr(start)));
+    names_.resize(start);
+    nameStarts_.pop_back();
+    rootClosed_ = nameStarts_.empty();
+}
+
+// Comments, processing instructions and CDATA sections.
+Tokenizer::Step Tokenizer::special() {
+    char* b = buffer_.data();
+    auto find = [&](std::size_t from, std::string_view what) -> std::size_t {
+        const void* at = memmem(b + from, end_ - from, what.data(), what.size());
+        return at ? static_cast<std::size_t>(static_cast<const char*>(at) - b) : SIZE_MAX;
+    };
+    // 1 when the data at pos_ starts with `what`, 0 when it does not, -1 when it may.
+    auto opens = [&](std::string_view what) {
+        std::size_t have = std::min(what.size(), end_ - pos_);
+        if (std::memcmp(b + pos_, what.data(), have) != 0)
+            return 0;
+        return have == what.size() ? 1 : -1;
+    };
+    if (b[pos_ + 1] == '?') {
+        std::size_t q = pos_ + 2;
+        if (q == end_)
+            return Step::More;
+        if (!IsNameStart(b[q]))
+            Malformed(kInvalidToken);
+        while (kBytes.name[static_cast<unsigned char>(b[q])])
+            ++q;
+        if (q == end_)
+            return Step::More;
+        std::string_view target(b + pos_ + 2, q - pos_ - 2);
+        if (target.size() == 3 && strncasecmp(target.data(), "xml", 3) == 0)
+            Malformed("XML or text declaration not at start of entity");
+        std::size_t close = find(q, "?>");
+        if (close == SIZE_MAX)
+            return Step::More;
+        if (close != q && !IsSpace(b[q]))
+            Malformed(kInvalidToken);
+        CheckCharacters(b, pos_ + 2, close, false);
+        pos_ = close + 2;
+        return Step::Done;
+    }
+    if (int comment = opens("<!--"); comment != 0) {
+        if (comment < 0)
+            return Step::More;
+        std::size_t dashes = find(pos_ + 4, "--");
+        if (dashes == SIZE_MAX || dashes + 2 == end_)
+            return Step::More;
+        if (b[dashes + 2] != '>')
+            Malformed(kInvalidToken);
+        CheckCharacters(b, pos_ + 4, dashes, false);
+        pos_ = dashes + 3;
+        return Step::Done;
+    }
+    int cdata = opens("<![CDATA[");
+    if (cdata == 0 || nameStarts_.empty())
+        Malformed(kInvalidToken);
+    if (cdata < 0)
+        return Step::More;
+    std::size_t close = find(pos_ + 9, "]]>");
+    if (close == SIZE_MAX)
+        return Step::More;
+    std::size_t textEnd = CheckCharacters(b, pos_ + 9, close, true);
+    std::size_t textStart = pos_ + 9;
+    pos_ = close + 3;
+    if (textEnd > textStart)
+        events_.text(std::string_view(b + textStart, textEnd - textStart));
+    return Step::Done;
+}
+
 // ---- streams
 
 TailStream::TailStream(std::unique_ptr<ByteStream> inner, std::uint64_t skip, std::string opening)
@@ -223,6 +800,8 @@ public:
                 styles_->startElement(name, attributes);
             return;
         }
+        if (depth_ == 1)
+            outline_.rootTag = qualified;
         if (depth_ == 2 && (name == "automatic-styles" || name == "styles")) {
             stylesDepth_ = depth_;
         } else if (depth_ == 2 && name == "body" && stopAtBody_ && driver_) {
@@ -301,9 +880,12 @@ private:
     };
     static bool Space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+    // Each state takes as many bytes as it can at once: most of the body is tags of no interest
+    // here, passed over a run at a time.
     bool scan(const char* bytes, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i) {
-            char c = bytes[i];
+        std::size_t i = 0;
+        while (i < size) {
+            const char c = bytes[i];
             switch (state_) {
             case State::Text: {
                 const void* lt = std::memchr(bytes + i, '<', size - i);
@@ -312,6 +894,7 @@ private:
                 i = static_cast<std::size_t>(static_cast<const char*>(lt) - bytes);
                 tagStart_ = offset_ + i;
                 state_ = State::Open;
+                ++i;
                 break;
             }
             case State::Open:
@@ -326,23 +909,49 @@ private:
                 } else if (Space(c) || c == '>') {
                     return false;
                 } else {
-                    name_.assign(1, c);
+                    name_.clear();
                     state_ = State::StartName;
+                    break; // the name's first byte is taken there
                 }
+                ++i;
                 break;
-            case State::StartName:
-                if (!Space(c) && c != '/' && c != '>') {
-                    if (name_.size() < 256)
-                        name_ += c;
-                    break;
-                }
+            case State::StartName: {
+                std::size_t end = i;
+                while (end < size && !Space(bytes[end]) && bytes[end] != '/' && bytes[end] != '>')
+                    ++end;
+                if (name_.size() < 256)
+                    name_.append(bytes + i, std::min(end - i, 256 - name_.size()));
+                i = end;
+                if (i == size)
+                    return true;
+                const char stop = bytes[i++];
                 beginTag();
-                if (c == '>')
+                if (stop == '>')
                     endStartTag(false);
                 else
-                    state_ = c == '/' ? State::SelfClose : State::InTag;
+                    state_ = stop == '/' ? State::SelfClose : State::InTag;
                 break;
+            }
             case State::InTag:
+                if (!sheet_ && !nullDate_) {
+                    // No attribute is wanted: only a value may hide the tag's end.
+                    while (i < size && bytes[i] != '>' && bytes[i] != '/' && bytes[i] != '"' &&
+                           bytes[i] != '\'')
+                        ++i;
+                    if (i == size)
+                        return true;
+                    const char stop = bytes[i++];
+                    if (stop == '>') {
+                        endStartTag(false);
+                    } else if (stop == '/') {
+                        state_ = State::SelfClose;
+                    } else {
+                        quote_ = stop;
+                        capture_ = false;
+                        state_ = State::AttrValue;
+                    }
+                    break;
+                }
                 if (c == '>')
                     endStartTag(false);
                 else if (c == '/')
@@ -351,6 +960,7 @@ private:
                     attribute_.assign(1, c);
                     state_ = State::AttrName;
                 }
+                ++i;
                 break;
             case State::AttrName:
                 if (c == '=')
@@ -359,12 +969,14 @@ private:
                     state_ = State::AttrEquals;
                 else if (attribute_.size() < 256)
                     attribute_ += c;
+                ++i;
                 break;
             case State::AttrEquals:
                 if (c == '=')
                     state_ = State::AttrQuote;
                 else if (!Space(c))
                     return false;
+                ++i;
                 break;
             case State::AttrQuote:
                 if (c == '"' || c == '\'') {
@@ -375,6 +987,7 @@ private:
                 } else if (!Space(c)) {
                     return false;
                 }
+                ++i;
                 break;
             case State::AttrValue: {
                 const void* end = std::memchr(bytes + i, quote_, size - i);
@@ -387,6 +1000,7 @@ private:
                     if (capture_ && !attributeValue())
                         return false;
                     state_ = State::InTag;
+                    ++i;
                 }
                 break;
             }
@@ -394,15 +1008,19 @@ private:
                 if (c != '>')
                     return false;
                 endStartTag(true);
+                ++i;
                 break;
-            case State::EndTag:
-                if (c == '>') {
-                    if (depth_ == spreadsheetDepth_)
-                        spreadsheetDepth_ = 0;
-                    --depth_;
-                    state_ = State::Text;
-                }
+            case State::EndTag: {
+                const void* gt = std::memchr(bytes + i, '>', size - i);
+                if (!gt)
+                    return true;
+                i = static_cast<std::size_t>(static_cast<const char*>(gt) - bytes) + 1;
+                if (depth_ == spreadsheetDepth_)
+                    spreadsheetDepth_ = 0;
+                --depth_;
+                state_ = State::Text;
                 break;
+            }
             case State::Bang:
                 marker_ += c;
                 if (marker_ == "--") {
@@ -415,21 +1033,25 @@ private:
                            !std::string_view("--").starts_with(marker_)) {
                     return false; // a document type declaration has no place in the body
                 }
+                ++i;
                 break;
             case State::Comment:
                 match_ = c == '-' ? std::min(match_ + 1, 2) : (c == '>' && match_ == 2 ? 3 : 0);
                 if (match_ == 3)
                     state_ = State::Text;
+                ++i;
                 break;
             case State::CData:
                 match_ = c == ']' ? std::min(match_ + 1, 2) : (c == '>' && match_ == 2 ? 3 : 0);
                 if (match_ == 3)
                     state_ = State::Text;
+                ++i;
                 break;
             case State::Instruction:
                 match_ = c == '?' ? 1 : (c == '>' && match_ == 1 ? 2 : 0);
                 if (match_ == 2)
                     state_ = State::Text;
+                ++i;
                 break;
             }
         }

@@ -1,3 +1,4 @@
+#include "CellPipeline.h"
 #include "Error.h"
 #include "FormatReader.h"
 #include "OdsDataStyles.h"
@@ -8,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
 namespace gq {
@@ -32,6 +34,9 @@ constexpr std::size_t kMaxRowText = 64 << 20;
 // copied text), so that a small file cannot keep a search busy for hours.
 constexpr std::uint64_t kMaxCopies = 1ull << 25;
 constexpr std::uint64_t kMaxCopiedText = 1ull << 31;
+// The pipeline holds what the parse got ahead by, and it counts cells, not bytes: each round of
+// it carries at most this much text (and one cell more), then the next round goes on.
+constexpr std::uint64_t kTextPerRound = 4 << 20;
 
 std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
@@ -214,7 +219,7 @@ class SheetEvents : public ods::Events {
 public:
     SheetEvents(OdsReader& reader, std::size_t firstTable, bool tail)
         : reader_(reader), nextTable_(firstTable), tail_(tail) {}
-    void attach(ods::ExpatDriver& driver) { driver_ = &driver; }
+    void attach(ods::Driver& driver) { driver_ = &driver; }
 
     // The worksheet whose cells are wanted; others are passed over.
     void setTarget(std::size_t index) {
@@ -246,7 +251,7 @@ private:
     std::string_view columnStyle(std::uint64_t col) const;
 
     OdsReader& reader_;
-    ods::ExpatDriver* driver_ = nullptr;
+    ods::Driver* driver_ = nullptr;
     std::size_t nextTable_;
     bool tail_;
     std::size_t target_ = SIZE_MAX;
@@ -301,34 +306,54 @@ public:
 
     // The style index for a value shown through the cell style `cellStyle`, or through
     // `fallback` when the style gives no format (or General, where the value type says more).
-    // The style table grows as values need formats; DisplayText looks entries up as it goes.
-    std::uint32_t formatFor(std::string_view cellStyle, const std::string& fallback);
+    // Called by the parse, on the pipeline's worker: the codes it adds reach the style table,
+    // which DisplayText reads on the calling thread, through publishCodes() there.
+    std::uint32_t formatFor(std::string_view cellStyle, std::string_view fallback);
+    void publishCodes();
     long long epoch() const { return epoch_; }
     bool date1904() const { return styleTable_.date1904; }
 
 private:
     struct Session {
         Session(OdsReader& reader, std::unique_ptr<ByteStream> input, std::size_t firstTable,
-                bool tail)
-            : stream(std::move(input)), events(reader, firstTable, tail), driver(events) {
-            events.attach(driver);
+                bool tail, bool tokenize)
+            : stream(std::move(input)), events(reader, firstTable, tail) {
+            if (tokenize)
+                driver = std::make_unique<ods::Tokenizer>(events);
+            else
+                driver = std::make_unique<ods::ExpatDriver>(events);
+            events.attach(*driver);
         }
         std::unique_ptr<ByteStream> stream;
         SheetEvents events;
-        ods::ExpatDriver driver;
+        std::unique_ptr<ods::Driver> driver;
+        // The ready row's cells still to be pushed, from this copy on.
+        bool delivering = false;
+        std::uint64_t row = 0;
+        std::size_t cell = 0;
+        std::uint32_t copy = 0;
     };
+    enum class Outcome { Failed, SheetEnded, DocumentEnded, Stopped, RoundFull };
     std::unique_ptr<Session> startSession(std::size_t sheetIndex);
-    bool deliver(SheetEvents& events, CellVisitor& visitor);
+    Outcome produce(Session& session, CellVisitor& sink);
+    Outcome deliver(Session& session, CellVisitor& sink, std::uint64_t& textLeft);
 
     ZipPackage package_;
     OdsDataStyles dataStyles_;
     std::vector<ods::SheetOutline> sheets_;
     std::vector<std::string> names_;
     std::string spreadsheetTag_;
+    std::string rootTag_;
+    std::uint64_t bodyOffset_ = 0;
     bool tailsUsable_ = false;
     StyleTable styleTable_;
+    // The parse's side of the style table: every code it handed out an index for, in order.
+    std::vector<std::string> codes_;
     std::unordered_map<std::string, std::uint32_t> codeIndex_;
     std::unordered_map<std::string, std::string> styleCodes_;
+    std::unordered_map<std::string, std::uint32_t> formatIndex_; // style "\1" fallback
+    std::string formatKey_;
+    std::mutex codesMutex_;
     long long epoch_ = 0;
     std::unique_ptr<Session> session_;
     std::uint64_t copiesLeft_ = 0;
@@ -513,7 +538,6 @@ void SheetEvents::appendRepeated(char c, std::uint64_t count) {
 
 void SheetEvents::beginCell(const char** attributes) {
     cellDepth_ = depth_;
-    cellRepeat_ = std::max<std::uint64_t>(1, Count(Attr(attributes, "number-columns-repeated")));
     cellStyle_.clear();
     valueType_.clear();
     value_.clear();
@@ -523,11 +547,16 @@ void SheetEvents::beginCell(const char** attributes) {
     stringValue_.clear();
     currency_.clear();
     std::string_view extensionType;
+    const char* repeat = nullptr; // as Attr() picks it, in the same pass
+    const char* extensionRepeat = nullptr;
     for (const char** a = attributes; *a; a += 2) {
         std::string_view local = LocalName(a[0]);
         std::string_view qualified(a[0]);
         bool extension = qualified.starts_with("calcext:") || qualified.starts_with("loext:");
-        if (local == "style-name")
+        if (local == "number-columns-repeated") {
+            const char*& slot = extension ? extensionRepeat : repeat;
+            slot = slot ? slot : a[1];
+        } else if (local == "style-name")
             cellStyle_ = a[1];
         else if (local == "value-type" && extension)
             extensionType = a[1];
@@ -550,6 +579,7 @@ void SheetEvents::beginCell(const char** attributes) {
     }
     if (valueType_.empty())
         valueType_ = extensionType;
+    cellRepeat_ = std::max<std::uint64_t>(1, Count(repeat ? repeat : extensionRepeat));
     textBegin_ = texts_.size();
     paragraphs_ = 0;
     paragraphDepth_ = 0;
@@ -587,7 +617,7 @@ void SheetEvents::endCell() {
         if (cell.textSize > 0)
             cells_.push_back(cell);
     };
-    auto pushNumber = [&](double number, const std::string& fallback) {
+    auto pushNumber = [&](double number, std::string_view fallback) {
         texts_.resize(textBegin_);
         cell.kind = CellKind::Number;
         cell.number = number;
@@ -627,9 +657,9 @@ void SheetEvents::endCell() {
         if (!reader_.date1904() && number >= 2 && number < 61)
             number -= 1;
         double seconds = std::round((number - std::floor(number)) * 86400);
-        std::string fallback = seconds == 0                  ? "m/d/yyyy"
-                               : std::fmod(seconds, 60) == 0 ? "m/d/yyyy h:mm"
-                                                             : "m/d/yyyy h:mm:ss";
+        std::string_view fallback = seconds == 0                  ? "m/d/yyyy"
+                                    : std::fmod(seconds, 60) == 0 ? "m/d/yyyy h:mm"
+                                                                  : "m/d/yyyy h:mm:ss";
         return pushNumber(number, fallback);
     }
     if (valueType_ == "time") {
@@ -652,6 +682,7 @@ void SheetEvents::endCell() {
 
 OdsReader::OdsReader(const std::string& path) : package_(path) {
     styleTable_.formatCodes.push_back("General");
+    codes_.push_back("General");
     codeIndex_.emplace("General", 0);
 
     if (package_.has("META-INF/manifest.xml")) {
@@ -666,11 +697,18 @@ OdsReader::OdsReader(const std::string& path) : package_(path) {
     for (const ods::SheetOutline& sheet : sheets_)
         names_.push_back(sheet.name);
     spreadsheetTag_ = outline.spreadsheetTag;
+    rootTag_ = outline.rootTag;
+    bodyOffset_ = outline.bodyOffset;
     styleTable_.date1904 = outline.date1904;
     epoch_ = styleTable_.date1904 ? DaysFromCivil(1904, 1, 1) : DaysFromCivil(1899, 12, 30);
 }
 
-std::uint32_t OdsReader::formatFor(std::string_view cellStyle, const std::string& fallback) {
+std::uint32_t OdsReader::formatFor(std::string_view cellStyle, std::string_view fallback) {
+    formatKey_.assign(cellStyle);
+    formatKey_ += '\1';
+    formatKey_ += fallback;
+    if (auto known = formatIndex_.find(formatKey_); known != formatIndex_.end())
+        return known->second;
     std::string key(cellStyle);
     auto known = styleCodes_.find(key);
     if (known == styleCodes_.end())
@@ -678,50 +716,100 @@ std::uint32_t OdsReader::formatFor(std::string_view cellStyle, const std::string
     std::string code = known->second;
     if (code.empty() || (code == "General" && fallback != "General"))
         code = fallback;
-    auto [slot, added] =
-        codeIndex_.emplace(code, static_cast<std::uint32_t>(styleTable_.formatCodes.size()));
-    if (added)
-        styleTable_.formatCodes.push_back(code);
+    auto [slot, added] = codeIndex_.emplace(code, static_cast<std::uint32_t>(codes_.size()));
+    if (added) {
+        std::lock_guard lock(codesMutex_);
+        codes_.push_back(code);
+    }
+    formatIndex_.emplace(formatKey_, slot->second);
     return slot->second;
+}
+
+void OdsReader::publishCodes() {
+    std::lock_guard lock(codesMutex_);
+    for (std::size_t i = styleTable_.formatCodes.size(); i < codes_.size(); ++i)
+        styleTable_.formatCodes.push_back(codes_[i]);
 }
 
 std::unique_ptr<OdsReader::Session> OdsReader::startSession(std::size_t sheetIndex) {
     std::unique_ptr<ByteStream> input = package_.stream("content.xml", true);
-    if (sheetIndex == 0 || !tailsUsable_)
-        return std::make_unique<Session>(*this, std::move(input), 0, false);
+    if (!tailsUsable_)
+        return std::make_unique<Session>(*this, std::move(input), 0, false, false);
+    // The head was parsed for the outline; the first worksheet is read with the body before and
+    // after it, a later one from its own start tag. Either way the tokenizer gets a document
+    // without a declaration.
+    if (sheetIndex == 0 && bodyOffset_ > 0 && !rootTag_.empty()) {
+        auto body =
+            std::make_unique<ods::TailStream>(std::move(input), bodyOffset_, "<" + rootTag_ + ">");
+        return std::make_unique<Session>(*this, std::move(body), 0, false, true);
+    }
     auto tail = std::make_unique<ods::TailStream>(std::move(input), sheets_[sheetIndex].offset,
                                                   "<" + spreadsheetTag_ + ">");
-    return std::make_unique<Session>(*this, std::move(tail), sheetIndex, true);
+    return std::make_unique<Session>(*this, std::move(tail), sheetIndex, true, true);
 }
 
-bool OdsReader::deliver(SheetEvents& events, CellVisitor& visitor) {
+// Pushes the ready row, repeats and all; RoundFull when the round's text is spent before the
+// row is, SheetEnded (read: the row) when it is done.
+OdsReader::Outcome OdsReader::deliver(Session& session, CellVisitor& sink,
+                                      std::uint64_t& textLeft) {
+    const SheetEvents& events = session.events;
     const std::uint64_t first = events.readyRow();
     const std::uint64_t last = std::min(kMaxRows, SaturatingAdd(first, events.readyRepeat()) - 1);
-    for (std::uint64_t row = first; row <= last; ++row) {
-        for (const PendingCell& pending : events.cells()) {
+    for (; session.row <= last; ++session.row, session.cell = 0) {
+        for (; session.cell < events.cells().size(); ++session.cell, session.copy = 0) {
+            const PendingCell& pending = events.cells()[session.cell];
             Cell cell;
-            cell.row = static_cast<std::uint32_t>(row);
+            cell.row = static_cast<std::uint32_t>(session.row);
             cell.kind = pending.kind;
             cell.style = pending.style;
             cell.number = pending.number;
             cell.text =
                 std::string_view(events.texts()).substr(pending.textBegin, pending.textSize);
-            for (std::uint32_t i = 0; i < pending.repeat; ++i) {
-                if (row != first || i != 0) {
+            for (; session.copy < pending.repeat; ++session.copy) {
+                if (textLeft == 0)
+                    return Outcome::RoundFull;
+                if (session.row != first || session.copy != 0) {
                     if (copiesLeft_ == 0 || copiedTextLeft_ < pending.textSize)
                         break;
                     --copiesLeft_;
                     copiedTextLeft_ -= pending.textSize;
                 }
-                cell.col = pending.col + i;
-                if (!visitor.visit(cell))
-                    return false;
+                textLeft -= std::min<std::uint64_t>(textLeft, pending.textSize);
+                cell.col = pending.col + session.copy;
+                if (!sink.visit(cell))
+                    return Outcome::Stopped;
             }
         }
         if (copiesLeft_ == 0)
             break;
     }
-    return true;
+    return Outcome::SheetEnded;
+}
+
+// Parses and pushes until the target sheet ends, the visitor stops, the round is full or the
+// document ends.
+OdsReader::Outcome OdsReader::produce(Session& session, CellVisitor& sink) {
+    SheetEvents& events = session.events;
+    std::uint64_t textLeft = kTextPerRound;
+    for (;;) {
+        if (session.delivering) {
+            Outcome outcome = deliver(session, sink, textLeft);
+            if (outcome != Outcome::SheetEnded)
+                return outcome;
+            session.delivering = false;
+        }
+        if (!session.driver->run(*session.stream))
+            return Outcome::DocumentEnded;
+        if (events.rowReady()) {
+            events.rowDelivered();
+            session.delivering = true;
+            session.row = events.readyRow();
+            session.cell = 0;
+            session.copy = 0;
+        } else if (events.targetEnded()) {
+            return Outcome::SheetEnded;
+        }
+    }
 }
 
 void OdsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
@@ -731,26 +819,40 @@ void OdsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
         session_ = startSession(sheetIndex);
     copiesLeft_ = kMaxCopies;
     copiedTextLeft_ = kMaxCopiedText;
-    try {
-        SheetEvents& events = session_->events;
-        events.setTarget(sheetIndex);
-        for (;;) {
-            if (!session_->driver.run(*session_->stream)) {
-                session_.reset();
-                return;
-            }
-            if (events.rowReady()) {
-                events.rowDelivered();
-                if (!deliver(events, visitor))
-                    return; // the rest of this sheet is passed over if the session goes on
-            } else if (events.targetEnded()) {
-                return;
-            }
+    session_->events.setTarget(sheetIndex);
+
+    // The cells reach the visitor only after the codes of their styles are in the table.
+    class Publishing : public CellVisitor {
+    public:
+        Publishing(OdsReader& reader, CellVisitor& inner) : reader_(reader), inner_(inner) {}
+        bool visit(const Cell& cell) override {
+            if (cell.style >= reader_.styleTable_.formatCodes.size())
+                reader_.publishCodes();
+            stopped = !inner_.visit(cell);
+            return !stopped;
         }
+        bool stopped = false;
+
+    private:
+        OdsReader& reader_;
+        CellVisitor& inner_;
+    } publishing(*this, visitor);
+
+    Outcome outcome = Outcome::Failed;
+    try {
+        do {
+            outcome = Outcome::Failed; // stays so when the worker throws
+            PipeCells([&](CellVisitor& sink) { outcome = produce(*session_, sink); }, publishing);
+        } while (outcome == Outcome::RoundFull && !publishing.stopped);
     } catch (...) {
         session_.reset();
         throw;
     }
+    // The session lives on for the next worksheet only where this one ended. After a stop the
+    // worker may have parsed on, into damage perhaps, as far as the pipeline holds: a new session
+    // makes what the next read reports independent of that.
+    if (outcome != Outcome::SheetEnded || publishing.stopped)
+        session_.reset();
 }
 
 } // namespace

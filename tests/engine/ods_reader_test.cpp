@@ -1,15 +1,18 @@
 #include "DisplayText.h"
 #include "Error.h"
 #include "FormatReader.h"
+#include "OdsOutline.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <type_traits>
 
 namespace {
 
@@ -554,6 +557,35 @@ TEST(OdsReader, WorksheetsAreTheSpreadsheetsTablesInAnyReadingOrder) {
     }
 }
 
+TEST(OdsReader, WorksheetsAreFoundWhereverTheOutlineScanCutsTheBody) {
+    // Quotes hide what would end a tag; an inner table is no worksheet.
+    const std::string cells =
+        "<table:table-cell office:value-type=\"string\"><text:p>PAD</text:p></table:table-cell>"
+        "<table:table-cell table:style-name='c/>'><draw:frame draw:name=\"f>/\">"
+        "<table:table table:name=\"inner\"/></draw:frame></table:table-cell>";
+    const std::string second =
+        "<table:table table:style-name=\"a>b/\" table:name='Q &amp; \"x\"'>"
+        "<table:table-row><table:table-cell office:value-type=\"string\">"
+        "<text:p>q</text:p></table:table-cell></table:table-row></table:table>";
+    const std::string base = Content(
+        Table("A", "<table:table-row>" + cells + "</table:table-row>") + second + Table("", ""));
+    const std::size_t body = base.find("<office:body");
+    const std::size_t from = base.find("<table:table-cell table:style-name") - body;
+    const std::size_t to = base.find("<table:table table:name=\"\"") - body;
+    gqtest::TempDir dir;
+    // The scan reads the body 64 KiB at a time: each shift puts that boundary on another byte.
+    for (std::size_t shift = 0; shift <= to - from; ++shift) {
+        std::string content = base;
+        content.replace(content.find("PAD"), 3, std::string((1 << 16) + 3 - to + shift, 'p'));
+        auto reader = gq::OpenOdsReader(WriteOds(dir, content));
+        ASSERT_EQ(reader->worksheetNames(), (std::vector<std::string>{"A", "Q & \"x\"", "Sheet3"}))
+            << shift;
+        std::vector<std::string> texts;
+        Cells(*reader, 1, &texts);
+        EXPECT_EQ(texts, std::vector<std::string>{"q"}) << shift;
+    }
+}
+
 TEST(OdsReader, RepetitionIsBoundedBySheetSize) {
     const std::string huge = "2147483648"; // 2^31
     std::string rows =
@@ -615,6 +647,32 @@ TEST(OdsReader, ARepeatedBlockOfTheWholeSheetStopsAtTheCopyBudget) {
     EXPECT_LE(count, (1u << 25) + 1);
 }
 
+TEST(OdsReader, RepeatedLongTextsArriveWholeAndInOrder) {
+    // Far more text than the pipeline takes at once, so that rows stop and go on part-way.
+    const std::string text(100000, 't');
+    std::string rows = "<table:table-row table:number-rows-repeated=\"3\"><table:table-cell "
+                       "table:number-columns-repeated=\"100\" office:value-type=\"string\">"
+                       "<text:p>" +
+                       text +
+                       "</text:p></table:table-cell><table:table-cell office:value-type=\"float\" "
+                       "office:value=\"5\"/></table:table-row>";
+    gqtest::TempDir dir;
+    auto reader = gq::OpenOdsReader(WriteOds(dir, Content(Table("S", rows))));
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> at;
+    std::size_t wrong = 0;
+    Visitor visitor([&](const gq::Cell& cell) {
+        at.emplace_back(cell.row, cell.col);
+        wrong += cell.col <= 100 ? cell.text != text : cell.number != 5;
+        return true;
+    });
+    reader->readCells(0, visitor);
+    ASSERT_EQ(at.size(), 303u);
+    EXPECT_EQ(wrong, 0u);
+    for (std::size_t i = 0; i < at.size(); ++i)
+        EXPECT_EQ(at[i], std::make_pair(static_cast<std::uint32_t>(i / 101 + 1),
+                                        static_cast<std::uint32_t>(i % 101 + 1)));
+}
+
 TEST(OdsReader, AHugeSpaceCountIsCut) {
     gqtest::TempDir dir;
     auto reader = gq::OpenOdsReader(WriteOds(
@@ -646,6 +704,9 @@ TEST(OdsReader, DamagedFilesFailWithAPlainError) {
          gq::kNotAWorkbook},
         {"bad character reference",
          {{"content.xml", Replace(valid, "<text:p>x", "<text:p>&#0;")}},
+         gq::kNotAWorkbook},
+        {"undefined entity before the worksheet",
+         {{"content.xml", Replace(valid, "<table:table ", "<x a='&bogus;'/><table:table ")}},
          gq::kNotAWorkbook},
         {"no spreadsheet",
          {{"content.xml", "<office:document-content><office:body><office:text/></office:body>"
@@ -714,6 +775,228 @@ TEST(OdsReader, ADocumentTypeDeclarationIsParsedFromTheStart) {
     std::vector<std::string> texts;
     Cells(*reader, 1, &texts);
     EXPECT_EQ(texts, std::vector<std::string>{"me again"});
+}
+
+// ---- the tokenizer against expat
+
+// What a parse reports, as one string; adjacent texts are joined, as parsers split text freely.
+class Recorder : public gq::ods::Events {
+public:
+    gq::ods::Driver* driver = nullptr;
+    bool pauseEach = false;
+    std::string log;
+
+    int events = 0; // since the parse last paused
+
+    void start(std::string_view name, const char* qualified, const char** attributes) override {
+        flush();
+        log += "<" + std::string(qualified) + "|" + std::string(name);
+        for (; *attributes; attributes += 2)
+            log += std::string(" ") + attributes[0] + "=[" + attributes[1] + "]";
+        log += ">";
+        stop();
+    }
+    void end(std::string_view name) override {
+        flush();
+        log += "</" + std::string(name) + ">";
+        stop();
+    }
+    void text(std::string_view text) override {
+        text_ += text;
+        stop();
+    }
+    void flush() {
+        if (!text_.empty())
+            log += "{" + text_ + "}";
+        text_.clear();
+    }
+
+private:
+    void stop() {
+        ++events;
+        if (pauseEach)
+            driver->pause();
+    }
+    std::string text_;
+};
+
+// The first read ends at `cut`, later ones take at most `chunk` bytes: run with every cut, each
+// token is cut at each of its bytes.
+class ChunkStream : public gq::ByteStream {
+public:
+    ChunkStream(std::string bytes, std::size_t cut, std::size_t chunk)
+        : bytes_(std::move(bytes)), cut_(cut), chunk_(chunk) {}
+    std::size_t read(char* buffer, std::size_t size) override {
+        std::size_t n = std::min({size, offset_ == 0 ? cut_ : chunk_, bytes_.size() - offset_});
+        std::memcpy(buffer, bytes_.data() + offset_, n);
+        offset_ += n;
+        return n;
+    }
+
+private:
+    std::string bytes_;
+    std::size_t cut_;
+    std::size_t chunk_;
+    std::size_t offset_ = 0;
+};
+
+// The events of a whole parse, or "error: ..." with the message.
+template <class Driver>
+std::string Parse(const std::string& document, std::size_t cut, std::size_t chunk = 1 << 16,
+                  bool pauseEach = false) {
+    Recorder recorder;
+    Driver driver(recorder);
+    recorder.driver = &driver;
+    recorder.pauseEach = pauseEach;
+    ChunkStream input(document, cut, chunk);
+    try {
+        while (driver.run(input)) {
+            // expat pauses after a token, which may be an empty element's start and end.
+            if constexpr (std::is_same_v<Driver, gq::ods::Tokenizer>) {
+                EXPECT_LE(recorder.events, pauseEach ? 1 : 0) << document;
+            }
+            recorder.events = 0;
+        }
+    } catch (const gq::Error& error) {
+        return std::string("error: ") + error.what();
+    }
+    recorder.flush();
+    return recorder.log;
+}
+
+TEST(OdsTokenizer, ReportsWhatExpatReportsHoweverTheInputIsCut) {
+    const std::string documents[] = {
+        "<r a=\"1\" b='2'>x</r>",
+        "<t:r t:a=\"'\" b='\"' c=\">\">]>]x]</t:r>",
+        "<r a=\"&lt;&amp;&gt;&quot;&apos;&#65;&#x263a;&#x1F600;\">&quot;&apos;&gt;&#128512;</r>",
+        "<r a=\"x\ty\nz\r\nw\rv\" b=\"&#9;&#10;&#13;\">a\r\nb\rc&#13;d\n</r>",
+        "<r><![CDATA[<a>&amp;]]]><![CDATA[]]>\r\n<![CDATA[x\ry]]></r>",
+        "<r><!-- c - d --><!----><?pi data?><?pi?><?xml-stylesheet x?>t</r>",
+        "<\xC3\xA9 \xC3\xBC=\"\xE2\x98\xBA\">\xF0\x9D\x84\x9E\xEF\xBF\xBD</\xC3\xA9>",
+        "<r><a /><b/><c\n\tx = 'y' /></r >",
+        "<r/>\n<!-- after -->\r\n<?pi after?> ",
+        "<r>  <a>  </a>\n</r>",
+    };
+    for (const std::string& document : documents) {
+        std::string expected = Parse<gq::ods::ExpatDriver>(document, 1 << 16);
+        ASSERT_FALSE(expected.starts_with("error")) << document << ": " << expected;
+        for (std::size_t cut = 1; cut <= document.size(); ++cut)
+            for (std::size_t chunk : {1, 1 << 16})
+                for (bool pauseEach : {false, true})
+                    EXPECT_EQ(Parse<gq::ods::Tokenizer>(document, cut, chunk, pauseEach), expected)
+                        << document << " cut at " << cut << ", then in chunks of " << chunk;
+    }
+}
+
+TEST(OdsTokenizer, RefusesWhatExpatRefuses) {
+    const std::string documents[] = {
+        "<r>",
+        "<r><a></r></a>",
+        "<r></rr>",
+        "<r></r",
+        "<r a=\"1\" a=\"2\"/>",
+        "<r a=\"1\"b=\"2\"/>",
+        "<r a=1/>",
+        "<r a=\"<\"/>",
+        "<r a=\"&#0;\"/>",
+        "<r>&bogus;</r>",
+        "<r>&amp</r>",
+        "<r>&#0;</r>",
+        "<r>&#xD800;</r>",
+        "<r>&#x110000;</r>",
+        "<r>&#xFFFE;</r>",
+        "<r>&#;</r>",
+        "<r>&#X41;</r>",
+        "<r>]]></r>",
+        "<r>\x01</r>",
+        "<r>\xC3</r>",
+        "<r>\xC0\xAF</r>",
+        "<r>\xED\xA0\x80</r>",
+        "<r>\xEF\xBF\xBF</r>",
+        "<r>\xF4\x90\x80\x80</r>",
+        "<r a=\"\xFF\"/>",
+        "<r/><s/>",
+        "<r/>x",
+        "x<r/>",
+        "<r><!-- a -- b --></r>",
+        "<r><!-- a ---></r>",
+        "<r><!-- open</r>",
+        "<r><?xml version=\"1.0\"?></r>",
+        "<r><!DOCTYPE r></r>",
+        "<r><![CDATA[x</r>",
+        "<1r/>",
+        "< r/>",
+        "<r / >",
+        "",
+        std::string("<r>\0</r>", 8),
+    };
+    for (const std::string& document : documents) {
+        std::string expected = Parse<gq::ods::ExpatDriver>(document, 1 << 16);
+        ASSERT_TRUE(expected.starts_with("error")) << document << ": " << expected;
+        for (std::size_t cut = 1; cut <= std::max<std::size_t>(document.size(), 1); ++cut) {
+            std::string got = Parse<gq::ods::Tokenizer>(document, cut);
+            EXPECT_TRUE(got.starts_with(std::string("error: ") + gq::kNotAWorkbook))
+                << document << " cut at " << cut << ": " << got;
+        }
+    }
+}
+
+TEST(OdsTokenizer, MarkupLargerThanItsBuffer) {
+    std::string big(1 << 20, 'v');
+    for (std::size_t i = 0; i < big.size(); i += 1000)
+        big.replace(i, 5, "&amp;");
+    const std::string documents[] = {
+        "<r a=\"" + big + "\">" + big + "</r>",
+        "<r><![CDATA[" + big + "]]><!--" + big + "--></r>",
+    };
+    for (const std::string& document : documents)
+        EXPECT_EQ(Parse<gq::ods::Tokenizer>(document, 1000, 100000),
+                  Parse<gq::ods::ExpatDriver>(document, 1 << 16));
+
+    // Past its caps it refuses what expat would buffer or nest without end.
+    std::string longComment = "<r><!--" + std::string(gq::ods::Tokenizer::kMaxMarkup, '-');
+    EXPECT_TRUE(Parse<gq::ods::Tokenizer>(longComment, 1 << 16).starts_with("error"));
+    auto nested = [](std::size_t depth) {
+        std::string document;
+        for (std::size_t i = 0; i < depth; ++i)
+            document += "<a>";
+        for (std::size_t i = 0; i < depth; ++i)
+            document += "</a>";
+        return document;
+    };
+    const std::size_t deepest = gq::ods::Tokenizer::kMaxDepth;
+    EXPECT_FALSE(Parse<gq::ods::Tokenizer>(nested(deepest), 1 << 16).starts_with("error"));
+    EXPECT_TRUE(Parse<gq::ods::Tokenizer>(nested(deepest + 1), 1 << 16).starts_with("error"));
+}
+
+// ---- sessions across reads
+
+TEST(OdsReader, AFailedReadLeavesTheReaderUsable) {
+    std::string good = Table("A", "<table:table-row><table:table-cell office:value-type=\"string\">"
+                                  "<text:p>a</text:p></table:table-cell></table:table-row>");
+    std::string bad = Table("B", "<table:table-row><table:table-cell office:value-type=\"string\">"
+                                 "<text:p>b</text:p></table:table-cell></table:table-row>"
+                                 "<table:table-row><table:table-cell><text:p>c</text:q>"
+                                 "</table:table-cell></table:table-row>");
+    gqtest::TempDir dir;
+    auto reader = gq::OpenOdsReader(WriteOds(dir, Content(good + bad + good)));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_THROW(Cells(*reader, 1), gq::Error);
+        std::vector<std::string> texts;
+        Cells(*reader, 0, &texts);
+        EXPECT_EQ(texts, std::vector<std::string>{"a"});
+        // A visitor that stops before the damage sees no error, nor does the next sheet's read.
+        std::string first;
+        Visitor stop([&](const gq::Cell& cell) {
+            first = cell.text;
+            return false;
+        });
+        reader->readCells(1, stop);
+        EXPECT_EQ(first, "b");
+        texts.clear();
+        Cells(*reader, 2, &texts);
+        EXPECT_EQ(texts, std::vector<std::string>{"a"});
+    }
 }
 
 } // namespace
