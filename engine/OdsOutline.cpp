@@ -1187,6 +1187,21 @@ Outline ReadOutline(const ZipPackage& package, OdsDataStyles& styles) {
         utf8 = driver.utf8();
         doctype = driver.doctype();
     }
+    {
+        // A UTF-16 document may say so by its byte order mark alone.
+        auto probe = package.stream("content.xml");
+        char mark[2] = {};
+        std::size_t got = 0;
+        while (got < 2) {
+            std::size_t n = probe->read(mark + got, 2 - got);
+            if (n == 0)
+                break;
+            got += n;
+        }
+        if (got == 2 &&
+            ((mark[0] == '\xFE' && mark[1] == '\xFF') || (mark[0] == '\xFF' && mark[1] == '\xFE')))
+            utf8 = false;
+    }
     outline.tailsUsable = utf8 && !doctype;
     bool scanned = false;
     if (outline.bodyOffset > 0 && outline.tailsUsable) {

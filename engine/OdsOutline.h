@@ -81,9 +81,10 @@ private:
 
 // The same events as ExpatDriver, and the same documents refused, at several times its speed,
 // for a document in UTF-8 without a document type declaration (no entities but the predefined
-// ones), without an XML declaration (it has been read already) and with no processing
-// instruction named xml: the body of content.xml behind a TailStream. Names, attribute values
-// and text are decoded in place in its buffer, so an event's strings live until it returns.
+// ones) and without an XML declaration (it has been read already): the body of content.xml
+// behind a TailStream. It refuses too what passes its limits below, and lets any non-ASCII
+// character into a name. Names, attribute values and text are decoded in place in its buffer, so
+// an event's strings live until it returns.
 class Tokenizer : public Driver {
 public:
     // A single tag, comment or CDATA section longer than this is refused rather than buffered.
@@ -115,7 +116,6 @@ private:
     Step special();
     std::size_t decodeValue(std::size_t begin, std::size_t end);
     void emitEnd();
-    [[noreturn]] void fail(const char* what) const;
 
     Events& events_;
     std::vector<char> buffer_; // one byte past the data stays 0, where every scan stops

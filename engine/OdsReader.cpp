@@ -333,7 +333,7 @@ private:
         std::size_t cell = 0;
         std::uint32_t copy = 0;
     };
-    enum class Outcome { Failed, SheetEnded, DocumentEnded, Stopped, RoundFull };
+    enum class Outcome { Failed, RowDone, SheetEnded, DocumentEnded, Stopped, RoundFull };
     std::unique_ptr<Session> startSession(std::size_t sheetIndex);
     Outcome produce(Session& session, CellVisitor& sink);
     Outcome deliver(Session& session, CellVisitor& sink, std::uint64_t& textLeft);
@@ -748,8 +748,7 @@ std::unique_ptr<OdsReader::Session> OdsReader::startSession(std::size_t sheetInd
     return std::make_unique<Session>(*this, std::move(tail), sheetIndex, true, true);
 }
 
-// Pushes the ready row, repeats and all; RoundFull when the round's text is spent before the
-// row is, SheetEnded (read: the row) when it is done.
+// Pushes the ready row, repeats and all, or as much of it as the round's text allows.
 OdsReader::Outcome OdsReader::deliver(Session& session, CellVisitor& sink,
                                       std::uint64_t& textLeft) {
     const SheetEvents& events = session.events;
@@ -783,7 +782,7 @@ OdsReader::Outcome OdsReader::deliver(Session& session, CellVisitor& sink,
         if (copiesLeft_ == 0)
             break;
     }
-    return Outcome::SheetEnded;
+    return Outcome::RowDone;
 }
 
 // Parses and pushes until the target sheet ends, the visitor stops, the round is full or the
@@ -794,7 +793,7 @@ OdsReader::Outcome OdsReader::produce(Session& session, CellVisitor& sink) {
     for (;;) {
         if (session.delivering) {
             Outcome outcome = deliver(session, sink, textLeft);
-            if (outcome != Outcome::SheetEnded)
+            if (outcome != Outcome::RowDone)
                 return outcome;
             session.delivering = false;
         }

@@ -762,6 +762,26 @@ TEST(OdsReader, ACutOffOrLyingZipFailsOrStaysBounded) {
     }
 }
 
+TEST(OdsReader, AUtf16DocumentKnownByItsByteOrderMarkAlone) {
+    std::string content = Content(
+        Table("A", "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>a"
+                   "</text:p></table:table-cell></table:table-row>") +
+        Table("B", "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>b"
+                   "</text:p></table:table-cell></table:table-row>"));
+    content.erase(0, content.find("?>") + 2);
+    std::string utf16 = "\xFF\xFE";
+    for (char c : content)
+        utf16 += std::string{c, '\0'};
+    gqtest::TempDir dir;
+    auto reader = gq::OpenOdsReader(WriteOds(dir, utf16));
+    EXPECT_EQ(reader->worksheetNames(), (std::vector<std::string>{"A", "B"}));
+    for (std::size_t sheet : {1, 0}) {
+        std::vector<std::string> texts;
+        Cells(*reader, sheet, &texts);
+        EXPECT_EQ(texts, std::vector<std::string>{sheet ? "b" : "a"});
+    }
+}
+
 TEST(OdsReader, ADocumentTypeDeclarationIsParsedFromTheStart) {
     gqtest::TempDir dir;
     std::string content =
