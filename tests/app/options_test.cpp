@@ -19,6 +19,7 @@ class OptionsTest : public QObject {
 private slots:
     void clickWritesItsPairInOrder_data();
     void clickWritesItsPairInOrder();
+    void arrowKeysInAGroupWriteLikeClicks();
     void typingStoresEveryStateAndSelectsSingleTerm();
     void termListFocusSelectsMultipleTerms();
     void storedChoicesComeBackAtTheNextStart();
@@ -60,6 +61,18 @@ void OptionsTest::clickWritesItsPairInOrder() {
     for (const QString& write : writes)
         QVERIFY2(settings.iniText().contains(write), qPrintable(settings.iniText()));
     QVERIFY(window.prompts.records.empty());
+}
+
+void OptionsTest::arrowKeysInAGroupWriteLikeClicks() {
+    SettingsSandbox settings;
+    Window window;
+    QVERIFY(window.load());
+    window.form->show();
+    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+    window.option(6)->setFocus();
+    QTest::keyClick(window.option(6), Qt::Key_Right);
+    QVERIFY(window.option(5)->isChecked());
+    QCOMPARE(settings.writes, (QStringList{"Option6=False", "Option5=True"}));
 }
 
 void OptionsTest::typingStoresEveryStateAndSelectsSingleTerm() {
