@@ -3,7 +3,9 @@
 #include "DisplayText.h"
 #include "Error.h"
 #include "FormatReader.h"
+#include "VisibleInstance.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace gq {
@@ -55,7 +57,11 @@ void Range::setValue(const std::string& value) {
 }
 
 void Range::select() {
-    sheet_->select();
+    sheet_->selectCell(row_, column_);
+}
+
+void Range::autoFit() {
+    sheet_->autoFitColumns(column_, lastColumn());
 }
 
 Worksheet::Worksheet(std::string name, FormatReader* reader, DisplayText* display,
@@ -134,11 +140,64 @@ void Worksheet::forEachText(const TextVisitor& visitor) {
     reader_->readCells(index_, cells);
 }
 
+void Worksheet::forEachShown(const ShownVisitor& visitor) {
+    if (!reader_) {
+        for (const auto& [at, value] : values_)
+            if (!value.empty() && !visitor(at.first, at.second, value, false))
+                return;
+        return;
+    }
+    class Shown : public CellVisitor {
+    public:
+        Shown(DisplayText& display, const ShownVisitor& visitor)
+            : display_(display), visitor_(visitor) {}
+        bool visit(const Cell& cell) override {
+            display_.textOf(cell, text_);
+            return text_.empty() ||
+                   visitor_(cell.row, cell.col, text_, cell.kind == CellKind::Number);
+        }
+
+    private:
+        DisplayText& display_;
+        const ShownVisitor& visitor_;
+        std::string text_;
+    } cells(*display_, visitor);
+    reader_->readCells(index_, cells);
+}
+
 void Worksheet::setValue(std::uint32_t row, std::uint32_t col, const std::string& value) {
     if (reader_)
         throw Error("The cells of a workbook opened from a file cannot be changed");
+    if (shown_)
+        throw Error("The workbook has been handed to its window; its cells are changed there");
+    if (row < 1 || row > kSheetRows || col < 1 || col > kSheetColumns)
+        throw Error("The cell lies outside the sheet");
     values_[{row, col}] = value;
     measured_ = false;
+}
+
+Range Worksheet::columns() {
+    Range used = usedRange();
+    return Range(*this, 1, used.column(), kSheetRows, used.columnCount());
+}
+
+void Worksheet::autoFitColumns(std::uint32_t first, std::uint32_t last) {
+    first = std::max<std::uint32_t>(first, 1);
+    last = std::min(last, kSheetColumns);
+    if (first <= last)
+        fittedColumns_.emplace_back(first, last);
+}
+
+void Worksheet::select() {
+    if (shown_)
+        shown_->selectSheet(name_);
+    selected_ = true;
+}
+
+void Worksheet::selectCell(std::uint32_t row, std::uint32_t col) {
+    if (shown_)
+        shown_->selectCell(name_, row, col);
+    selected_ = true;
 }
 
 Workbook::Workbook(const std::string& path)
@@ -156,6 +215,14 @@ Workbook::Workbook() {
 }
 
 Workbook::~Workbook() = default;
+
+void Workbook::show() {
+    if (shown_)
+        return;
+    shown_ = ShownWorkbook::show(*this);
+    for (auto& sheet : sheets_)
+        sheet->shown_ = shown_.get();
+}
 
 Worksheet& Workbook::sheets(const std::string& name) {
     for (auto& sheet : sheets_)
@@ -248,6 +315,14 @@ Workbook& Workbooks::item(int index) {
     if (index < 1 || index > count())
         throw Error("Subscript out of range");
     return *items_[static_cast<std::size_t>(index - 1)];
+}
+
+void SpreadsheetApplication::setVisible(bool visible) {
+    if (visible) {
+        for (int i = 1; i <= workbooks_.count(); ++i)
+            workbooks_.item(i).show();
+    }
+    visible_ = visible || visible_;
 }
 
 std::unique_ptr<SpreadsheetApplication> SpreadsheetApplication::create() {

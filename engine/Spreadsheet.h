@@ -11,7 +11,12 @@ namespace gq {
 
 class FormatReader;
 class DisplayText;
+class ShownWorkbook;
+class Workbook;
 class Worksheet;
+
+inline constexpr std::uint32_t kSheetRows = 1048576;
+inline constexpr std::uint32_t kSheetColumns = 16384;
 
 enum class FileFormat { TextTabDelimited = -4158 };
 
@@ -25,13 +30,16 @@ public:
     std::uint32_t column() const { return column_; }
     std::uint32_t rowCount() const { return rows_; }
     std::uint32_t columnCount() const { return columns_; }
-    std::uint32_t count() const { return rows_ * columns_; }
+    std::uint64_t count() const { return std::uint64_t(rows_) * columns_; }
     std::uint32_t lastRow() const { return row_ + rows_ - 1; }
     std::uint32_t lastColumn() const { return column_ + columns_ - 1; }
 
     std::string text() const;                // the first cell's displayed text
     void setValue(const std::string& value); // sheets of new workbooks only
+    // The first cell becomes the selection (of the sheet window, once the workbook is shown).
     void select();
+    // The range's columns are to fit their contents wherever the workbook is shown.
+    void autoFit();
 
 private:
     Worksheet* sheet_;
@@ -53,13 +61,28 @@ public:
     Range lastCell(); // the sheet's last cell (bottom row and right column of the stored cells)
     std::string text(std::uint32_t row, std::uint32_t col);
     Range cells(std::uint32_t row, std::uint32_t col) { return Range(*this, row, col); }
-    void select() { selected_ = true; }
+    // Every row of the used range's columns, as the target of autoFit().
+    Range columns();
+    // The sheet becomes the selected one (of the sheet window, once the workbook is shown);
+    // throws gq::Error with the window's reason when it refuses.
+    void select();
     bool isSelected() const { return selected_; }
+    // The column ranges to fit, first and last column of each, in the order asked.
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& fittedColumns() const {
+        return fittedColumns_;
+    }
 
     // Every cell whose displayed text is not empty, in row-major order, in one streaming pass.
     // The visitor returns false to stop. Cells without text are never visited.
     void forEachText(const TextVisitor& visitor);
+    // The same, saying of each cell whether it holds a number (dates and times included), as a
+    // window needs to align it.
+    using ShownVisitor = std::function<bool(std::uint32_t row, std::uint32_t col,
+                                            const std::string& text, bool number)>;
+    void forEachShown(const ShownVisitor& visitor);
     void setValue(std::uint32_t row, std::uint32_t col, const std::string& value);
+    void autoFitColumns(std::uint32_t first, std::uint32_t last);
+    void selectCell(std::uint32_t row, std::uint32_t col);
 
 private:
     friend class Workbook; // its text export streams the sheet's cells, blank ones included
@@ -77,6 +100,8 @@ private:
     std::uint32_t cachedRow_ = 0;
     std::map<std::uint32_t, std::string> cachedCells_;
     bool selected_ = false;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> fittedColumns_;
+    ShownWorkbook* shown_ = nullptr; // the window that shows the sheet, once handed over
 };
 
 class Workbook {
@@ -85,6 +110,12 @@ public:
     explicit Workbook(const std::string& path);
     Workbook(); // a new, empty workbook with one sheet "Sheet1"
     ~Workbook();
+
+    bool isNew() const { return !reader_; }
+    // Hands the workbook to a sheet window of its own (once; later calls do nothing). A new
+    // workbook travels as a private temporary file that the window takes over.
+    void show();
+    ShownWorkbook* shown() const { return shown_.get(); }
 
     const std::string& path() const { return path_; }
     const std::vector<std::unique_ptr<Worksheet>>& worksheets() const { return sheets_; }
@@ -101,6 +132,7 @@ private:
     std::unique_ptr<FormatReader> reader_;
     std::unique_ptr<DisplayText> display_;
     std::vector<std::unique_ptr<Worksheet>> sheets_;
+    std::unique_ptr<ShownWorkbook> shown_;
 };
 
 class Workbooks {
@@ -124,13 +156,24 @@ public:
     Workbooks& workbooks() { return workbooks_; }
     void setDisplayAlerts(bool on) { displayAlerts_ = on; }
     bool displayAlerts() const { return displayAlerts_; }
+    // Workbooks already shown stay with the user in their windows.
     void quit() { workbooks_ = Workbooks(); }
+    // True hands every workbook of the instance to a sheet window (see Workbook::show); a
+    // workbook once shown stays shown.
+    void setVisible(bool visible);
+    bool visible() const { return visible_; }
+    // The windows are started detached and outlive this program whatever the flag says; it is
+    // kept for callers that ask.
+    void setUserControl(bool on) { userControl_ = on; }
+    bool userControl() const { return userControl_; }
 
 private:
     SpreadsheetApplication() = default;
 
     Workbooks workbooks_;
     bool displayAlerts_ = true;
+    bool visible_ = false;
+    bool userControl_ = false;
 };
 
 } // namespace gq

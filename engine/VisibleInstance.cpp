@@ -1,0 +1,135 @@
+#include "VisibleInstance.h"
+
+#include "Error.h"
+#include "SheetChannel.h"
+#include "Spreadsheet.h"
+#include "XlsxTextWriter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include <csignal>
+#include <cstdio>
+
+namespace gq {
+
+namespace {
+
+constexpr const char* kProgramName = "gridquest-sheet";
+
+bool IsProgram(const QString& path) {
+    QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+QString RunningProgramFolder() {
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())
+        .absolutePath();
+}
+
+bool ProcessLives(qint64 pid) {
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0;
+}
+
+// "--autofit" arguments: sheet index (1-based), then the first and last column.
+QStringList AutoFitArguments(const Workbook& workbook) {
+    QStringList arguments;
+    const auto& sheets = workbook.worksheets();
+    for (std::size_t i = 0; i < sheets.size(); ++i)
+        for (const auto& [first, last] : sheets[i]->fittedColumns())
+            arguments << QStringLiteral("--autofit")
+                      << QStringLiteral("%1:%2-%3").arg(i + 1).arg(first).arg(last);
+    return arguments;
+}
+
+} // namespace
+
+std::string SheetProgramPath() {
+    QString beside = RunningProgramFolder() + '/' + kProgramName;
+    if (IsProgram(beside))
+        return QFile::encodeName(beside).toStdString();
+#ifdef GQ_SHEET_BUILD_PROGRAM
+    if (IsProgram(QStringLiteral(GQ_SHEET_BUILD_PROGRAM)))
+        return GQ_SHEET_BUILD_PROGRAM;
+#endif
+    QString onPath = QStandardPaths::findExecutable(kProgramName);
+    if (!onPath.isEmpty())
+        return QFile::encodeName(onPath).toStdString();
+    throw Error("The sheet window program gridquest-sheet cannot be found");
+}
+
+void WriteHandOverWorkbook(Workbook& workbook, const std::string& path) {
+    std::vector<XlsxSheetSource> sources;
+    for (const auto& sheet : workbook.worksheets()) {
+        Worksheet* source = sheet.get();
+        sources.push_back(
+            {source->name(),
+             [source](const XlsxSheetSource::Visitor& visit) { source->forEachText(visit); },
+             {}});
+    }
+    WriteXlsxTexts(path, sources, FileAccess::Private);
+}
+
+std::unique_ptr<ShownWorkbook> ShownWorkbook::show(Workbook& workbook) {
+    const QString program = QFile::decodeName(SheetProgramPath().c_str());
+    std::unique_ptr<ShownWorkbook> shown(new ShownWorkbook());
+    shown->socketName_ = channel::NewInstanceName();
+    QStringList arguments{QStringLiteral("--listen"), shown->socketName_};
+    QString handOver; // the temporary file of a new workbook, ours until the window runs
+    if (workbook.isNew()) {
+        QTemporaryFile file(QDir::tempPath() + QStringLiteral("/gridquest-book-XXXXXX.xlsx"));
+        file.setAutoRemove(false);
+        if (!file.open())
+            throw Error("The new workbook cannot be handed over: " +
+                        file.errorString().toStdString());
+        handOver = file.fileName();
+        file.close();
+        try {
+            WriteHandOverWorkbook(workbook, QFile::encodeName(handOver).toStdString());
+        } catch (...) {
+            QFile::remove(handOver);
+            throw;
+        }
+        arguments << QStringLiteral("--take-over") << AutoFitArguments(workbook) << handOver;
+    } else {
+        arguments << QFileInfo(QString::fromStdString(workbook.path())).absoluteFilePath();
+    }
+    if (!QProcess::startDetached(program, arguments, QString(), &shown->processId_)) {
+        if (!handOver.isEmpty())
+            QFile::remove(handOver);
+        throw Error("The sheet window cannot be started");
+    }
+    shown->client_ = std::make_unique<channel::Client>(shown->socketName_);
+    const qint64 pid = shown->processId_;
+    if (!shown->client_->connect(kStartTimeoutMs, [pid] { return ProcessLives(pid); })) {
+        // A window still starting may yet take the file; one that ended never will.
+        if (!handOver.isEmpty() && !ProcessLives(pid))
+            QFile::remove(handOver);
+        throw Error("The sheet window did not start");
+    }
+    return shown;
+}
+
+ShownWorkbook::~ShownWorkbook() = default;
+
+std::string ShownWorkbook::request(const QByteArray& verb, const QStringList& arguments,
+                                   int timeoutMs) {
+    return client_->request(verb, arguments, timeoutMs);
+}
+
+void ShownWorkbook::selectSheet(const std::string& name) {
+    request("sheet", {QString::fromStdString(name)});
+}
+
+void ShownWorkbook::selectCell(const std::string& sheet, std::uint32_t row, std::uint32_t column) {
+    request("cell", {QString::fromStdString(sheet), QString::number(row), QString::number(column)});
+}
+
+} // namespace gq

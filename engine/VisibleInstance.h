@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace gq {
+
+class Workbook;
+namespace channel {
+class Client;
+}
+
+// The path of the gridquest-sheet program: beside the running program, else where the build
+// put it, else on PATH. Throws gq::Error when there is none.
+std::string SheetProgramPath();
+
+// Writes a new workbook's cells to `path` as a private .xlsx, for a sheet window to take over.
+void WriteHandOverWorkbook(Workbook& workbook, const std::string& path);
+
+// One workbook handed to a sheet window process of its own, started detached so that it
+// outlives this program. Selections made on the workbook afterwards travel to that window.
+class ShownWorkbook {
+public:
+    // Starts the window and waits until it listens; throws gq::Error when it cannot be started
+    // or gives up before listening.
+    static std::unique_ptr<ShownWorkbook> show(Workbook& workbook);
+    ~ShownWorkbook();
+
+    void selectSheet(const std::string& name);
+    void selectCell(const std::string& sheet, std::uint32_t row, std::uint32_t column);
+    // Any request of the window's instance socket; the answer's payload. Throws gq::Error with
+    // the window's reason.
+    std::string request(const QByteArray& verb, const QStringList& arguments = {},
+                        int timeoutMs = kAnswerTimeoutMs);
+
+    qint64 processId() const { return processId_; }
+    const QString& socketName() const { return socketName_; }
+
+    static constexpr int kStartTimeoutMs = 20000;
+    static constexpr int kAnswerTimeoutMs = 30000;
+
+private:
+    ShownWorkbook() = default;
+
+    qint64 processId_ = 0;
+    QString socketName_;
+    std::unique_ptr<channel::Client> client_;
+};
+
+} // namespace gq
