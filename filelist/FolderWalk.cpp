@@ -26,27 +26,66 @@ std::string WithSlash(std::string folder) {
     return folder;
 }
 
-bool CaseInsensitiveLess(const std::string& a, const std::string& b) {
-    int order = QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive);
-    return order != 0 ? order < 0 : a < b;
+bool IsAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool IsUtf8(const std::string& text) {
+    return IsAscii(text) || QString::fromUtf8(text).toUtf8() == QByteArray::fromStdString(text);
+}
+
+// Case-insensitive name order, the exact bytes breaking ties. Each name's key is made once; an
+// all-ASCII folder, the common case, needs no conversion at all.
+void SortNames(std::vector<std::string>& names) {
+    if (std::all_of(names.begin(), names.end(), IsAscii)) {
+        std::vector<std::pair<std::string, std::string>> keyed;
+        keyed.reserve(names.size());
+        for (std::string& name : names)
+            keyed.emplace_back(AsciiLower(name), std::move(name));
+        std::sort(keyed.begin(), keyed.end());
+        for (std::size_t i = 0; i < names.size(); ++i)
+            names[i] = std::move(keyed[i].second);
+        return;
+    }
+    std::vector<std::pair<QString, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names)
+        keyed.emplace_back(QString::fromUtf8(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        int order = a.first.compare(b.first, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.second < b.second;
+    });
+    for (std::size_t i = 0; i < names.size(); ++i)
+        names[i] = std::move(keyed[i].second);
 }
 
 // Hidden, system and directory together: a folder the walk neither enters nor lists.
-bool IsSkippedFolder(const std::string& folder) {
-    int attributes = FileAttributes(folder);
+bool IsSkippedFolder(const std::string& folder, int attributes) {
     return !IsRoot(folder) && (attributes == 22 || attributes == 1046);
 }
 
-bool WildcardMatch(const QString& name, const QString& pattern) {
-    qsizetype n = 0, p = 0, star = -1, mark = 0;
+template <typename Text> bool WildcardMatch(const Text& name, const Text& pattern) {
+    using Size = decltype(name.size());
+    Size n = 0, p = 0, mark = 0;
+    bool starred = false;
+    Size star = 0;
     while (n < name.size()) {
         if (p < pattern.size() && pattern[p] == u'*') {
+            starred = true;
             star = p++;
             mark = n;
         } else if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
             ++p;
             ++n;
-        } else if (star >= 0) {
+        } else if (starred) {
             p = star + 1;
             n = ++mark;
         } else {
@@ -58,18 +97,58 @@ bool WildcardMatch(const QString& name, const QString& pattern) {
     return p == pattern.size();
 }
 
+// A pattern prepared once for many names.
+class NamePattern {
+public:
+    explicit NamePattern(const std::string& pattern)
+        : all_(pattern == "*.*" || pattern == "*"), ascii_(IsAscii(pattern)),
+          lowered_(AsciiLower(pattern)), folded_(QString::fromUtf8(pattern).toCaseFolded()) {}
+
+    bool matches(const std::string& name) const {
+        if (all_)
+            return true;
+        if (ascii_ && IsAscii(name))
+            return WildcardMatch(AsciiLower(name), lowered_);
+        return WildcardMatch(QString::fromUtf8(name).toCaseFolded(), folded_);
+    }
+
+private:
+    bool all_;
+    bool ascii_;
+    std::string lowered_;
+    QString folded_;
+};
+
+// FileCanBeOpened for a name in an open folder: the names are short, so the system does not walk
+// the whole path again for every file.
+bool CanBeOpenedAt(int folder, const char* name, unsigned char type) {
+    if (type != DT_REG) {
+        struct stat info;
+        if (::fstatat(folder, name, &info, 0) != 0 || !S_ISREG(info.st_mode))
+            return false;
+    }
+    int fd = ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
 } // namespace
 
-int FileAttributes(const std::string& path) {
+PathFacts Examine(const std::string& path) {
+    PathFacts facts;
     struct stat link;
     if (path.empty() || ::lstat(path.c_str(), &link) != 0)
-        return -1;
+        return facts;
     struct stat target = link;
     int attributes = 0;
     if (S_ISLNK(link.st_mode)) {
         attributes |= kReparsePoint;
-        if (::stat(path.c_str(), &target) != 0)
-            return attributes | kSystem;
+        if (::stat(path.c_str(), &target) != 0) {
+            facts.attributes = attributes | kSystem;
+            return facts;
+        }
     }
     if (S_ISDIR(target.st_mode))
         attributes |= kDirectory;
@@ -85,7 +164,14 @@ int FileAttributes(const std::string& path) {
     std::string name = trimmed.substr(trimmed.rfind('/') + 1);
     if (!name.empty() && name[0] == '.' && name != "." && name != "..")
         attributes |= kHidden;
-    return attributes;
+    facts.attributes = attributes;
+    facts.device = static_cast<unsigned long>(target.st_dev);
+    facts.inode = static_cast<unsigned long>(target.st_ino);
+    return facts;
+}
+
+int FileAttributes(const std::string& path) {
+    return Examine(path).attributes;
 }
 
 bool IsFolder(const std::string& path) {
@@ -105,6 +191,9 @@ bool FileCanBeOpened(const std::string& path) {
 }
 
 bool HasUnmappableChars(const std::string& name) {
+    if (IsAscii(name))
+        return std::any_of(name.begin(), name.end(),
+                           [](char c) { return c < 32 || c == 127 || c == '?'; });
     QString text = QString::fromUtf8(name);
     if (text.toUtf8() != QByteArray::fromStdString(name))
         return true; // not valid UTF-8
@@ -117,10 +206,7 @@ bool HasUnmappableChars(const std::string& name) {
 }
 
 bool NameMatches(const std::string& name, const std::string& pattern) {
-    if (pattern == "*.*" || pattern == "*")
-        return true;
-    return WildcardMatch(QString::fromUtf8(name).toCaseFolded(),
-                         QString::fromUtf8(pattern).toCaseFolded());
+    return NamePattern(pattern).matches(name);
 }
 
 std::string NormalizePath(const std::string& path) {
@@ -140,25 +226,36 @@ std::string NormalizePath(const std::string& path) {
     return out;
 }
 
-FolderWalk::FolderWalk(WalkHooks hooks) : hooks_(std::move(hooks)) {}
-
-bool FolderWalk::enterOnce(const std::string& folder) {
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0)
-        return true; // listing it will say what is wrong
-    return entered_
-        .insert({static_cast<unsigned long>(info.st_dev), static_cast<unsigned long>(info.st_ino)})
-        .second;
+std::string NormalizeBackslashPath(const std::string& path) {
+    auto collapsePairs = [](const std::string& text, std::size_t from) {
+        std::string out;
+        for (std::size_t i = from; i < text.size(); ++i) {
+            out += text[i];
+            if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\')
+                ++i;
+        }
+        return out;
+    };
+    if (path.empty() || path[0] != '\\')
+        return collapsePairs(path, 0);
+    std::size_t rest = path.find_first_not_of('\\', 1);
+    return "\\\\" + collapsePairs(path, rest == std::string::npos ? path.size() : rest);
 }
+
+FolderWalk::FolderWalk(WalkHooks hooks) : hooks_(std::move(hooks)) {}
 
 void FolderWalk::GetSubDirectories2016(std::vector<std::string>& folders, bool recurse) {
     std::vector<std::string> found;
     std::vector<std::string> given = folders;
     for (const std::string& folder : given) {
-        if (!IsFolder(folder) || folder.size() >= PATH_MAX)
+        if (hooks_.stop())
+            return;
+        PathFacts facts = Examine(folder);
+        if (facts.attributes < 0 || !(facts.attributes & kDirectory) || folder.size() >= PATH_MAX)
             continue;
         hooks_.yield();
-        if (IsSkippedFolder(folder) || !enterOnce(folder))
+        if (IsSkippedFolder(folder, facts.attributes) ||
+            !entered_.insert({facts.device, facts.inode}).second)
             continue;
         DIR* dir = ::opendir(folder.c_str());
         if (!dir) {
@@ -173,16 +270,17 @@ void FolderWalk::GetSubDirectories2016(std::vector<std::string>& folders, bool r
         }
         std::vector<std::string> names;
         while (dirent* entry = ::readdir(dir)) {
+            unsigned char type = entry->d_type;
+            if (type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN)
+                continue;
             std::string name = entry->d_name;
             if (name == "." || name == ".." || name.size() >= NAME_MAX || HasUnmappableChars(name))
                 continue;
-            if (entry->d_type == DT_DIR ||
-                ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
-                 IsFolder(folder + name)))
-                names.push_back(name);
+            if (type == DT_DIR || IsFolder(folder + name))
+                names.push_back(std::move(name));
         }
         ::closedir(dir);
-        std::sort(names.begin(), names.end(), CaseInsensitiveLess);
+        SortNames(names);
         for (const auto& name : names) {
             hooks_.yield();
             found.push_back(folder + name + "/");
@@ -191,48 +289,85 @@ void FolderWalk::GetSubDirectories2016(std::vector<std::string>& folders, bool r
     if (recurse && !found.empty())
         GetSubDirectories2016(found, true);
     for (const std::string& folder : found) {
-        if (!IsFolder(folder))
+        PathFacts facts = Examine(folder);
+        if (facts.attributes < 0 || !(facts.attributes & kDirectory))
             continue;
         hooks_.yield();
-        if (!IsSkippedFolder(folder))
+        if (!IsSkippedFolder(folder, facts.attributes))
             folders.push_back(folder);
     }
 }
 
 std::vector<std::string> FolderWalk::ListFiles(std::string folder, const std::string& pattern) {
+    return listFiles(folder, pattern, false, nullptr);
+}
+
+std::vector<std::string> FolderWalk::listFiles(std::string folder, const std::string& pattern,
+                                               bool skipTilde, FolderSet* listed) {
     folder = WithSlash(folder);
     std::vector<std::string> names;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return names;
+    int fd = ::dirfd(dir);
+    struct stat info;
+    if (listed && ::fstat(fd, &info) == 0 &&
+        !listed
+             ->insert(
+                 {static_cast<unsigned long>(info.st_dev), static_cast<unsigned long>(info.st_ino)})
+             .second) {
+        ::closedir(dir); // reached again through a link: listed once, as it was entered once
+        return names;
+    }
+    NamePattern matcher(pattern);
     while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (entry->d_type == DT_DIR || !NameMatches(name, pattern))
+        hooks_.yield();
+        if (entry->d_type == DT_DIR || (skipTilde && entry->d_name[0] == '~'))
             continue;
-        if (FileCanBeOpened(folder + name))
-            names.push_back(name);
+        std::string name = entry->d_name;
+        if (matcher.matches(name) && CanBeOpenedAt(fd, entry->d_name, entry->d_type))
+            names.push_back(std::move(name));
     }
     ::closedir(dir);
-    std::sort(names.begin(), names.end(), CaseInsensitiveLess);
+    SortNames(names);
     return names;
 }
 
 std::vector<std::string> FolderWalk::FilesInTree(const std::string& folder,
                                                  const std::string& pattern) {
+    std::vector<std::string> files;
+    ScanTree(folder, pattern, [&](std::vector<std::string>& paths) {
+        files.insert(files.end(), std::make_move_iterator(paths.begin()),
+                     std::make_move_iterator(paths.end()));
+    });
+    return files;
+}
+
+void FolderWalk::ScanTree(const std::string& folder, const std::string& pattern,
+                          const std::function<void(std::vector<std::string>& paths)>& add) {
     std::vector<std::string> folders{WithSlash(folder)};
     GetSubDirectories2016(folders, true);
-    std::vector<std::string> files;
+    std::vector<std::string> paths;
+    FolderSet listed;
     for (const std::string& entry : folders) {
+        if (hooks_.stop())
+            return;
+        hooks_.yield();
         std::string base = entry.size() > 1 ? entry.substr(0, entry.size() - 1) : std::string();
-        for (const std::string& name : ListFiles(entry, pattern)) {
-            if (name[0] == '~')
+        paths.clear();
+        // The listing has just opened each file; only a hidden name needs its attributes.
+        for (const std::string& name : listFiles(entry, pattern, true, &listed)) {
+            hooks_.yield();
+            // A name that is not UTF-8 cannot be shown, nor opened again by the shown text.
+            if (!IsUtf8(name))
                 continue;
             std::string path = base + "/" + name;
-            if (FileCanBeOpened(path) && FileAttributes(path) != (kArchive | kHidden))
-                files.push_back(NormalizePath(path));
+            if (name[0] != '.' || FileAttributes(path) != (kArchive | kHidden))
+                paths.push_back(NormalizePath(path));
         }
+        if (!paths.empty())
+            add(paths);
     }
-    return files;
 }
 
 } // namespace gq

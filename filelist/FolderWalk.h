@@ -20,6 +20,15 @@ enum FileAttribute : int {
     kReparsePoint = 1024,
 };
 
+// What one look at a path tells: its attribute bits (-1 when it cannot be examined) and the
+// identity of what it leads to.
+struct PathFacts {
+    int attributes = -1;
+    unsigned long device = 0;
+    unsigned long inode = 0;
+};
+PathFacts Examine(const std::string& path);
+
 // The attribute bits of a path (links followed, plus kReparsePoint for a link); -1 when the path
 // cannot be examined.
 int FileAttributes(const std::string& path);
@@ -33,11 +42,16 @@ bool HasUnmappableChars(const std::string& name);
 bool NameMatches(const std::string& name, const std::string& pattern);
 // Collapses doubled separators; a leading run of separators becomes exactly one "/".
 std::string NormalizePath(const std::string& path);
+// The same for paths written with backslashes, as they come from Windows machines: doubled
+// backslashes collapse, and a leading run becomes exactly two (a network path prefix).
+std::string NormalizeBackslashPath(const std::string& path);
 
 // What a folder walk needs from its caller: a chance to let the window work, and the error report.
 struct WalkHooks {
     std::function<void()> yield = [] {};
     std::function<void(const std::string& description)> reportError = [](const std::string&) {};
+    // True when the walk is to end early (its window is closing); what was found so far stays.
+    std::function<bool()> stop = [] { return false; };
 };
 
 // One walk over a tree: remembers the folders it entered (by device and inode), so a folder
@@ -59,11 +73,20 @@ public:
     // them: breadth-first by level, names starting with "~" and hidden writable files left out.
     std::vector<std::string> FilesInTree(const std::string& folder, const std::string& pattern);
 
+    // The same scan, handing over each folder's files as soon as that folder is listed (so a list
+    // fills while a large tree is scanned), yielding per folder and per file.
+    void ScanTree(const std::string& folder, const std::string& pattern,
+                  const std::function<void(std::vector<std::string>& paths)>& add);
+
 private:
-    bool enterOnce(const std::string& folder);
+    // Folders by device and inode.
+    using FolderSet = std::set<std::pair<unsigned long, unsigned long>>;
+
+    std::vector<std::string> listFiles(std::string folder, const std::string& pattern,
+                                       bool skipTilde, FolderSet* listed);
 
     WalkHooks hooks_;
-    std::set<std::pair<unsigned long, unsigned long>> entered_;
+    FolderSet entered_;
 };
 
 } // namespace gq

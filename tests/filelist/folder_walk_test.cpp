@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -56,9 +57,11 @@ TEST_F(FolderWalkTest, AddsWorkbooksAsTheFolderScanDoes) {
 TEST_F(FolderWalkTest, EntersALinkLoopOnce) {
     make("a/b", true);
     std::string book = make("a/b/book.xlsx");
+    std::string upper = make("a/upper.xlsx");
     ASSERT_EQ(::symlink("..", (root() + "/a/b/up").c_str()), 0);
+    // The loop leads back to a: its files come once, under their own folder.
     auto files = gq::FolderWalk().FilesInTree(root(), "*.xlsx");
-    EXPECT_EQ(files, std::vector<std::string>{book});
+    EXPECT_EQ(files, (std::vector<std::string>{upper, book}));
 }
 
 TEST_F(FolderWalkTest, LeavesOutAFolderItCannotReadAndScansTheRest) {
@@ -100,6 +103,66 @@ TEST(FileTests, NormalizePathCollapsesDoubledSeparators) {
     EXPECT_EQ(gq::NormalizePath("/"), "/");
     EXPECT_EQ(gq::NormalizePath("///srv//a///b.xlsx"), "/srv/a//b.xlsx");
     EXPECT_EQ(gq::NormalizePath("rel//x////y"), "rel/x//y");
+}
+
+} // namespace
+
+namespace {
+
+TEST(FileTests, NormalizeBackslashPathKeepsANetworkPrefix) {
+    struct Case {
+        const char* path;
+        const char* normalized;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"\\", "\\\\"},
+        {"\\\\", "\\\\"},
+        {"a\\\\\\b", "a\\\\b"},   // three in the middle: a pair and one
+        {"a\\\\\\\\b", "a\\\\b"}, // four: two pairs
+        {"C:\\\\Data\\\\book.xls", "C:\\Data\\book.xls"},
+        {"\\\\\\server\\share\\a.xls", "\\\\server\\share\\a.xls"},
+        {"\\share\\a.xls", "\\\\share\\a.xls"},
+        {"\\\\\\\\srv\\\\x", "\\\\srv\\x"},
+        {"plain/name.xlsx", "plain/name.xlsx"}, // forward slashes are not its business
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(gq::NormalizeBackslashPath(c.path), c.normalized) << c.path;
+}
+
+TEST_F(FolderWalkTest, ScanTreeHandsOverOneBatchPerFolderAndStopsWhenAsked) {
+    std::string top = make("a.xlsx");
+    make("one/b.xlsx");
+    make("one/c.xlsx");
+    make("empty", true);
+    make("two/d.xlsx");
+    std::vector<std::vector<std::string>> batches;
+    gq::FolderWalk().ScanTree(root(), "*.xl*",
+                              [&](std::vector<std::string>& paths) { batches.push_back(paths); });
+    ASSERT_EQ(batches.size(), 3u); // no batch for a folder without files
+    EXPECT_EQ(batches[0], std::vector<std::string>{top});
+    EXPECT_EQ(batches[1].size(), 2u);
+
+    int yields = 0;
+    gq::WalkHooks hooks;
+    hooks.yield = [&] { ++yields; };
+    hooks.stop = [&] { return !batches.empty(); };
+    batches.clear();
+    gq::FolderWalk(hooks).ScanTree(
+        root(), "*.xl*", [&](std::vector<std::string>& paths) { batches.push_back(paths); });
+    EXPECT_EQ(batches.size(), 1u);
+    EXPECT_GT(yields, 0);
+}
+
+TEST_F(FolderWalkTest, FileNamesThatAreNotUtf8AreNotListed) {
+    std::string good = make("good.xlsx");
+    // Made by bytes: Qt would turn the name into valid UTF-8 on the way.
+    int fd = ::open((root() + "/bad\xFF.xlsx").c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(gq::FolderWalk().FilesInTree(root(), "*.xlsx"), std::vector<std::string>{good});
+    // The temporary folder's clean-up goes by Qt's names, which cannot reach this one.
+    ::unlink((root() + "/bad\xFF.xlsx").c_str());
 }
 
 } // namespace
