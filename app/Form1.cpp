@@ -2,8 +2,10 @@
 
 #include "Controls.h"
 #include "Error.h"
+#include "FileIntake.h"
 #include "FolderWalk.h"
 #include "Pointers.h"
+#include "ResultActions.h"
 #include "ResultsModel.h"
 #include "RunningInstance.h"
 #include "Settings.h"
@@ -80,6 +82,7 @@ Form1::Form1(Form1Setup setup, QWidget* parent)
     Q_ASSERT(prompts_);
     setObjectName(QStringLiteral("Form1"));
     buildControls();
+    ConnectFileIntake(*this);
 }
 
 Form1::~Form1() = default;
@@ -133,15 +136,8 @@ void Form1::buildControls() {
     setAutoFillBackground(true);
     watchHover(this, Hover::Default);
 
-    listView1_ = new QTreeWidget(this);
+    listView1_ = new FileList(this);
     listView1_->setObjectName(QStringLiteral("ListView1"));
-    listView1_->setRootIsDecorated(false);
-    listView1_->setUniformRowHeights(true);
-    listView1_->setColumnCount(0);
-    listView1_->header()->setStretchLastSection(false);
-    listView1_->setToolTip(QStringLiteral("Drag and drop files here. Double-click item to remove "
-                                          "it. Move | line to right and out of window to "
-                                          "reveal full names."));
     place(listView1_, 120, 120, 7800, 1575);
     watchHover(listView1_->viewport(), Hover::Default);
 
@@ -254,6 +250,15 @@ void Form1::buildControls() {
     connect(remove, &QPushButton::clicked, this, &Form1::removeSelectedTerm);
     connect(clear, &QPushButton::clicked, this, &Form1::clearTerms);
     connect(load, &QPushButton::clicked, this, &Form1::loadTermLists);
+    const std::pair<const char*, void (*)(Form1&)> resultActions[] = {
+        {"PushButton3", OpenSelectedFile},
+        {"PushButton8", CopyResultsToClipboard},
+        {"PushButton4", SaveResultsAsTextFile},
+        {"PushButton13", SaveResultsAsExcelFile},
+    };
+    for (const auto& [name, action] : resultActions)
+        connect(findChild<QPushButton*>(QLatin1String(name)), &QPushButton::clicked, this,
+                [this, action = action] { action(*this); });
     connect(text1_, &QLineEdit::textChanged, this, &Form1::text1Changed);
     // The searches read the term list per cell; its texts are converted once per change.
     QAbstractItemModel* terms = combo1_->model();
@@ -278,8 +283,12 @@ bool Form1::formLoad() {
     steps.run(100, [&] { applySkin(); });
     steps.run(102, [&] { loadCustomPointer(); });
     steps.run(104, [&] {
-        if (ReadSetting(QStringLiteral("Snapshot"), QString()).isEmpty() && saveSampleSnapshot_)
+        if (!ReadSetting(QStringLiteral("Snapshot"), QString()).isEmpty())
+            return;
+        if (saveSampleSnapshot_)
             saveSampleSnapshot_();
+        else
+            SaveSampleSnapshot(programFolder_);
     });
     steps.run(106, [&] {
         setWindowTitle(displayName_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ErrorReport.h"
+#include "FileList.h"
 #include "Prompts.h"
 #include "WorkbookSearch.h"
 
@@ -48,7 +49,8 @@ struct Form1Setup {
     int timeSliceMs = 15;    // the least time between two event passes of a yielding loop
     QString sheetSocketName; // empty: the per-user name of a running sheet window
     QString displayName = kDisplayName;
-    // The first-run record of the sample files, run by start-up while none is stored.
+    // The first-run record of the sample files, run by start-up while none is stored; empty:
+    // the record of the samples beside the program.
     std::function<void()> saveSampleSnapshot;
 };
 
@@ -68,10 +70,12 @@ public:
     void setMousePointer(int value);
     const QString& applicationTitle() const { return applicationTitle_; }
     bool runInProgress() const { return runActive_; }
+    // The window is closing: long work stops at its next test.
+    bool closing() const { return closing_; }
     // A custom pointer image was loaded at start-up.
     bool hasCustomPointer() const { return hasCustomCursor_; }
 
-    QTreeWidget* fileList() const { return listView1_; }
+    FileList* fileList() const { return listView1_; }
     QTableView* resultsView() const { return listView2_; }
     ResultsModel* results() const { return results_; }
     ProgressBar* progressBar() const { return progressBar1_; }
@@ -166,7 +170,7 @@ private:
     std::vector<std::string> terms_;
     bool termsStale_ = true;
 
-    QTreeWidget* listView1_ = nullptr;
+    FileList* listView1_ = nullptr;
     QTableView* listView2_ = nullptr;
     ResultsModel* results_ = nullptr;
     ProgressBar* progressBar1_ = nullptr;

@@ -1,17 +1,16 @@
 #pragma once
 
+#include "SheetChannel.h"
+
 #include <QString>
 
 namespace gq {
 
-// A running sheet window listens on a per-user local socket under this name prefix; asked the
-// query line, it answers its application name and a line break.
-inline constexpr const char* kSheetSocketPrefix = "gridquest-sheet-";
-inline constexpr const char* kSheetNameQuery = "name\n";
-inline constexpr const char* kSheetApplicationName = "Gridquest Sheet";
+// The sheet program's own names (SheetChannel.h), as the main window asks for them.
+inline constexpr const char* kSheetApplicationName = channel::kApplicationName;
 inline constexpr int kSheetAnswerTimeoutMs = 500;
 
-// The socket name for the current user: the prefix and the login name (the uid without one).
+// The per-user well-known socket name of a running sheet window.
 QString SheetSocketName();
 
 // True when a sheet window answers on `socketName` with its application name within the
