@@ -11,6 +11,7 @@
 //       a run (meant to give a million rows), then the results list scrolled to twenty places,
 //       each painted at once: the longest of those steps
 // --shot PNG saves a picture of the window after the run; --hold MS keeps it on screen.
+#include "BenchWindow.h"
 #include "Controls.h"
 #include "Form1.h"
 #include "ResultsModel.h"
@@ -78,40 +79,6 @@ bool Parse(int argc, char** argv, Arguments& arguments) {
     return arguments.mode == "run" || arguments.mode == "stop" || arguments.mode == "scroll";
 }
 
-// Fires every millisecond while the loop lets it: the gaps between firings are how long a key
-// press or a click would have waited.
-class GapMeter {
-public:
-    GapMeter() {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (clock_.isValid())
-                gaps_.push_back(clock_.nsecsElapsed() / 1e6);
-            clock_.restart();
-        });
-    }
-    void start() {
-        clock_.invalidate();
-        gaps_.clear();
-        timer_.start(1);
-    }
-    void stop() { timer_.stop(); }
-    double longest() const {
-        return gaps_.empty() ? 0 : *std::max_element(gaps_.begin(), gaps_.end());
-    }
-    double percentile(double p) const {
-        if (gaps_.empty())
-            return 0;
-        std::vector<double> sorted = gaps_;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted[static_cast<std::size_t>(p * (sorted.size() - 1))];
-    }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    std::vector<double> gaps_;
-};
-
 class PaintCounter : public QObject {
 public:
     int paints = 0;
@@ -142,9 +109,7 @@ int main(int argc, char** argv) {
     }
     // The run must not read or write the user's settings.
     QTemporaryDir settings;
-    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    gqbench::UseBenchEnvironment(settings);
     QApplication application(argc, argv);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
@@ -171,7 +136,7 @@ int main(int argc, char** argv) {
         new QTreeWidgetItem(form.fileList(), QStringList{QString::fromStdString(file)});
     QPushButton* startStop = form.findChild<QPushButton*>("PushButton7");
 
-    GapMeter gaps;
+    gqbench::GapMeter gaps;
     PaintCounter painted;
     form.progressBar()->installEventFilter(&painted);
     double stopLateMs = -1, windDownMs = -1;
