@@ -114,6 +114,8 @@ std::unique_ptr<ShownWorkbook> ShownWorkbook::show(Workbook& workbook) {
             QFile::remove(handOver);
         throw Error("The sheet window did not start");
     }
+    // A window that cannot show the file answers its first request with the reason.
+    shown->request("state");
     return shown;
 }
 

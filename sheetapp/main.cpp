@@ -1,10 +1,14 @@
+#include "SheetChannel.h"
 #include "SheetPrompts.h"
 #include "SheetWindow.h"
 #include "Spreadsheet.h"
+#include "VisibleInstance.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -34,6 +38,21 @@ bool ParseFit(const QString& text, gq::ColumnFit& fit) {
     fit.first = match.captured(2).toUInt();
     fit.last = match.captured(3).toUInt();
     return fit.sheet >= 0 && fit.first >= 1 && fit.first <= fit.last;
+}
+
+// A window started by another program that cannot show its file tells that program why, over
+// its instance socket, instead of holding up the starter with a message box of its own.
+int AnswerFailure(const QString& listenName, const QString& reason) {
+    gq::channel::Server server(
+        [&](const gq::channel::Request&, gq::channel::Server::Answer answer) {
+            answer(gq::channel::ErrorAnswer(reason));
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); });
+        });
+    if (!server.listen(listenName))
+        return 1;
+    // Nobody asking within the starter's own wait means nobody will.
+    QTimer::singleShot(gq::ShownWorkbook::kStartTimeoutMs, qApp, [] { QCoreApplication::exit(1); });
+    return QApplication::exec();
 }
 
 } // namespace
@@ -105,8 +124,14 @@ int main(int argc, char* argv[]) {
     try {
         window.open(options);
     } catch (const std::exception& e) {
-        prompts.showError(options.path + QStringLiteral(": ") + QString::fromUtf8(e.what()));
-        return 1;
+        const QString reason = options.path + QStringLiteral(": ") + QString::fromUtf8(e.what());
+        if (options.takeOver)
+            QFile::remove(options.path);
+        if (options.listenName.isEmpty()) {
+            prompts.showError(reason);
+            return 1;
+        }
+        return AnswerFailure(options.listenName, reason);
     }
     window.show();
     return app.exec();

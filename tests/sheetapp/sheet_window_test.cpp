@@ -203,6 +203,24 @@ TEST_F(HandOver, AnOpenedWorkbookFollowsTheSelections) {
     EXPECT_TRUE(gqtest::ProcessLives(pid));
 }
 
+TEST_F(HandOver, AWindowThatCannotShowTheFileSaysWhyToTheStarter) {
+    gqtest::TempDir dir;
+    const std::string path = dir.path("book.xlsx");
+    WriteTwoSheets(path);
+    auto app = gq::SpreadsheetApplication::create();
+    app->workbooks().open(path);
+    // Damaged after the engine opened it: only the window finds out.
+    gqtest::WriteFile(path, std::string("PK\x03\x04 damaged", 12));
+    try {
+        app->setVisible(true);
+        ADD_FAILURE() << "the hand-over succeeded";
+    } catch (const gq::Error& e) {
+        const std::string reason = e.what();
+        EXPECT_NE(reason.find(path + ": "), std::string::npos) << reason;
+        EXPECT_EQ(reason.find("did not start"), std::string::npos) << reason;
+    }
+}
+
 TEST_F(HandOver, ANewWorkbookOpensUntitledAndSavesAsXlsxAndCsv) {
     auto app = gq::SpreadsheetApplication::create();
     gq::Workbook& book = app->workbooks().add();
