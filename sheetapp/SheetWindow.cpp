@@ -38,6 +38,14 @@ namespace gq {
 
 namespace {
 
+// The platform's keys for a standard action, and `fallback` as well when they lack it.
+QList<QKeySequence> KeysWithFallback(QKeySequence::StandardKey key, QKeyCombination fallback) {
+    QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+    if (!keys.contains(QKeySequence(fallback)))
+        keys.append(QKeySequence(fallback));
+    return keys;
+}
+
 constexpr std::size_t kFitCandidates = 8; // the longest texts of a column measured when fitting
 constexpr int kFitPadding = 12;           // the cell's margins and a little air
 constexpr int kClaimIntervalMs = 2000;
@@ -141,10 +149,11 @@ void SheetWindow::buildWidgets() {
     QAction* saveAs =
         file->addAction(QStringLiteral("Save &As..."), this, [this] { saveWithPrompt(); });
     saveAs->setObjectName(QStringLiteral("actionSaveAs"));
-    saveAs->setShortcut(QKeySequence::SaveAs);
+    // Desktops without a key scheme of their own define neither key; these are everyone's.
+    saveAs->setShortcuts(KeysWithFallback(QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     QAction* closeAction = file->addAction(QStringLiteral("&Close"), this, [this] { close(); });
     closeAction->setObjectName(QStringLiteral("actionClose"));
-    closeAction->setShortcut(QKeySequence::Close);
+    closeAction->setShortcuts(KeysWithFallback(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
     QMenu* format = menuBar()->addMenu(QStringLiteral("F&ormat"));
     QAction* fit = format->addAction(QStringLiteral("&AutoFit Column Width"), this,
                                      [this] { autoFitSelection(); });
