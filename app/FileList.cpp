@@ -58,8 +58,12 @@ void FileList::appendEntry(const QString& text) {
 void FileList::appendEntries(const QStringList& texts) {
     QList<QTreeWidgetItem*> items;
     items.reserve(texts.size());
-    for (const QString& text : texts)
-        items.append(new QTreeWidgetItem(QStringList{text}));
+    for (const QString& text : texts) {
+        // Set directly: a list made for each item costs more than the insertion itself.
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, text);
+        items.append(item);
+    }
     addTopLevelItems(items);
 }
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 namespace gq {
 
@@ -134,18 +135,17 @@ bool CanBeOpenedAt(int folder, const char* name, unsigned char type) {
     return true;
 }
 
-} // namespace
-
-PathFacts Examine(const std::string& path) {
+// Examine for a path relative to an open folder (AT_FDCWD: to the working folder).
+PathFacts ExamineAt(int folder, const std::string& path) {
     PathFacts facts;
     struct stat link;
-    if (path.empty() || ::lstat(path.c_str(), &link) != 0)
+    if (path.empty() || ::fstatat(folder, path.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0)
         return facts;
     struct stat target = link;
     int attributes = 0;
     if (S_ISLNK(link.st_mode)) {
         attributes |= kReparsePoint;
-        if (::stat(path.c_str(), &target) != 0) {
+        if (::fstatat(folder, path.c_str(), &target, 0) != 0) {
             facts.attributes = attributes | kSystem;
             return facts;
         }
@@ -168,6 +168,12 @@ PathFacts Examine(const std::string& path) {
     facts.device = static_cast<unsigned long>(target.st_dev);
     facts.inode = static_cast<unsigned long>(target.st_ino);
     return facts;
+}
+
+} // namespace
+
+PathFacts Examine(const std::string& path) {
+    return ExamineAt(AT_FDCWD, path);
 }
 
 int FileAttributes(const std::string& path) {
@@ -210,6 +216,8 @@ bool NameMatches(const std::string& name, const std::string& pattern) {
 }
 
 std::string NormalizePath(const std::string& path) {
+    if (path.find("//") == std::string::npos)
+        return path;
     std::size_t start = 0;
     std::string out;
     if (!path.empty() && path[0] == '/') {
@@ -244,21 +252,38 @@ std::string NormalizeBackslashPath(const std::string& path) {
 
 FolderWalk::FolderWalk(WalkHooks hooks) : hooks_(std::move(hooks)) {}
 
+PathFacts FolderWalk::factsOf(const std::string& folder) {
+    auto at = seen_.find(folder);
+    return at == seen_.end() ? Examine(folder) : at->second;
+}
+
 void FolderWalk::GetSubDirectories2016(std::vector<std::string>& folders, bool recurse) {
+    struct Depth {
+        FolderWalk& walk;
+        explicit Depth(FolderWalk& walk) : walk(walk) { ++walk.depth_; }
+        ~Depth() {
+            if (--walk.depth_ == 0)
+                walk.seen_.clear();
+        }
+    } depth(*this);
+    std::optional<NamePattern> keep;
+    if (keepPattern_)
+        keep.emplace(*keepPattern_);
     std::vector<std::string> found;
     std::vector<std::string> given = folders;
     for (const std::string& folder : given) {
         if (hooks_.stop())
             return;
-        PathFacts facts = Examine(folder);
+        PathFacts facts = factsOf(folder);
         if (facts.attributes < 0 || !(facts.attributes & kDirectory) || folder.size() >= PATH_MAX)
             continue;
         hooks_.yield();
         if (IsSkippedFolder(folder, facts.attributes) ||
             !entered_.insert({facts.device, facts.inode}).second)
             continue;
-        DIR* dir = ::opendir(folder.c_str());
-        if (!dir) {
+        // Read by hand: opendir would also stat the folder, which was examined a moment ago.
+        int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
             if (errno == EACCES || errno == ENOENT || errno == ENOTDIR) {
                 auto at = std::find(folders.begin(), folders.end(), folder);
                 if (at != folders.end())
@@ -268,18 +293,43 @@ void FolderWalk::GetSubDirectories2016(std::vector<std::string>& folders, bool r
             }
             continue;
         }
-        std::vector<std::string> names;
-        while (dirent* entry = ::readdir(dir)) {
-            unsigned char type = entry->d_type;
-            if (type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN)
-                continue;
-            std::string name = entry->d_name;
-            if (name == "." || name == ".." || name.size() >= NAME_MAX || HasUnmappableChars(name))
-                continue;
-            if (type == DT_DIR || IsFolder(folder + name))
-                names.push_back(std::move(name));
+        KeptListing* listing = nullptr;
+        if (keep) {
+            listing = &kept_[folder];
+            *listing = {facts.device, facts.inode, {}};
         }
-        ::closedir(dir);
+        std::vector<std::string> names;
+        entries_.resize(32768);
+        ssize_t size;
+        while ((size = ::getdents64(fd, entries_.data(), entries_.size())) > 0) {
+            for (ssize_t offset = 0; offset < size;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(entries_.data() + offset);
+                offset += entry->d_reclen;
+                unsigned char type = entry->d_type;
+                if (listing && type != DT_DIR && entry->d_name[0] != '~' &&
+                    keep->matches(entry->d_name)) {
+                    // The open test is made here, while the folder is open, rather than by
+                    // opening the folder again for the listing.
+                    if (CanBeOpenedAt(fd, entry->d_name, type))
+                        listing->files.emplace_back(entry->d_name);
+                    hooks_.yield();
+                }
+                if (type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN)
+                    continue;
+                std::string name = entry->d_name;
+                if (name == "." || name == ".." || name.size() >= NAME_MAX ||
+                    HasUnmappableChars(name))
+                    continue;
+                // The look the deeper level and the final check would each take at folder +
+                // name + "/", taken once, relative to the open folder.
+                PathFacts sub = ExamineAt(fd, name + "/");
+                if (type == DT_DIR || (sub.attributes >= 0 && (sub.attributes & kDirectory))) {
+                    seen_[folder + name + "/"] = sub;
+                    names.push_back(std::move(name));
+                }
+            }
+        }
+        ::close(fd);
         SortNames(names);
         for (const auto& name : names) {
             hooks_.yield();
@@ -289,7 +339,7 @@ void FolderWalk::GetSubDirectories2016(std::vector<std::string>& folders, bool r
     if (recurse && !found.empty())
         GetSubDirectories2016(found, true);
     for (const std::string& folder : found) {
-        PathFacts facts = Examine(folder);
+        PathFacts facts = factsOf(folder);
         if (facts.attributes < 0 || !(facts.attributes & kDirectory))
             continue;
         hooks_.yield();
@@ -333,6 +383,16 @@ std::vector<std::string> FolderWalk::listFiles(std::string folder, const std::st
     return names;
 }
 
+std::vector<std::string> FolderWalk::listKept(KeptListing& kept, FolderSet& listed) {
+    std::vector<std::string> names;
+    // Reached again through a link: listed once, as it was entered once.
+    if (!listed.insert({kept.device, kept.inode}).second)
+        return names;
+    names = std::move(kept.files);
+    SortNames(names);
+    return names;
+}
+
 std::vector<std::string> FolderWalk::FilesInTree(const std::string& folder,
                                                  const std::string& pattern) {
     std::vector<std::string> files;
@@ -345,8 +405,19 @@ std::vector<std::string> FolderWalk::FilesInTree(const std::string& folder,
 
 void FolderWalk::ScanTree(const std::string& folder, const std::string& pattern,
                           const std::function<void(std::vector<std::string>& paths)>& add) {
+    struct Keeping {
+        FolderWalk& walk;
+        Keeping(FolderWalk& walk, const std::string& pattern) : walk(walk) {
+            walk.keepPattern_ = &pattern;
+        }
+        ~Keeping() {
+            walk.keepPattern_ = nullptr;
+            walk.kept_.clear();
+        }
+    } keeping(*this, pattern);
     std::vector<std::string> folders{WithSlash(folder)};
     GetSubDirectories2016(folders, true);
+    keepPattern_ = nullptr;
     std::vector<std::string> paths;
     FolderSet listed;
     for (const std::string& entry : folders) {
@@ -355,13 +426,23 @@ void FolderWalk::ScanTree(const std::string& folder, const std::string& pattern,
         hooks_.yield();
         std::string base = entry.size() > 1 ? entry.substr(0, entry.size() - 1) : std::string();
         paths.clear();
+        // A folder the walk did not read (the start when it is hidden and system) is read here.
+        std::vector<std::string> names;
+        if (auto kept = kept_.find(entry); kept != kept_.end()) {
+            names = listKept(kept->second, listed);
+            kept_.erase(kept);
+        } else {
+            names = listFiles(entry, pattern, true, &listed);
+        }
         // The listing has just opened each file; only a hidden name needs its attributes.
-        for (const std::string& name : listFiles(entry, pattern, true, &listed)) {
+        for (const std::string& name : names) {
             hooks_.yield();
             // A name that is not UTF-8 cannot be shown, nor opened again by the shown text.
             if (!IsUtf8(name))
                 continue;
-            std::string path = base + "/" + name;
+            std::string path;
+            path.reserve(base.size() + 1 + name.size());
+            path.append(base).append(1, '/').append(name);
             if (name[0] != '.' || FileAttributes(path) != (kArchive | kHidden))
                 paths.push_back(NormalizePath(path));
         }

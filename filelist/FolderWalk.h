@@ -3,6 +3,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -82,11 +83,30 @@ private:
     // Folders by device and inode.
     using FolderSet = std::set<std::pair<unsigned long, unsigned long>>;
 
+    // The files of a folder that a walk for ScanTree found while reading its sub-folders, those
+    // that match the scan's pattern, pass the "~" rule and can be opened, so the listing need not
+    // read the folder again.
+    struct KeptListing {
+        unsigned long device = 0;
+        unsigned long inode = 0;
+        std::vector<std::string> files;
+    };
+
     std::vector<std::string> listFiles(std::string folder, const std::string& pattern,
                                        bool skipTilde, FolderSet* listed);
+    std::vector<std::string> listKept(KeptListing& kept, FolderSet& listed);
+    // What Examine tells of a folder path, taken from the look the walk had at it from its parent
+    // when there was one: every level above a folder checks it again.
+    PathFacts factsOf(const std::string& folder);
 
     WalkHooks hooks_;
     FolderSet entered_;
+    int depth_ = 0;
+    // Set while ScanTree walks: the pattern whose names the walk keeps.
+    const std::string* keepPattern_ = nullptr;
+    std::unordered_map<std::string, KeptListing> kept_;
+    std::unordered_map<std::string, PathFacts> seen_; // sub-folders, by path, for one walk
+    std::vector<char> entries_; // directory entries as the system returns them
 };
 
 } // namespace gq

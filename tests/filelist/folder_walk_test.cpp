@@ -154,6 +154,28 @@ TEST_F(FolderWalkTest, ScanTreeHandsOverOneBatchPerFolderAndStopsWhenAsked) {
     EXPECT_GT(yields, 0);
 }
 
+// The scan takes each folder's files from the walk's own reading of the folder; what it adds
+// must be what listing every walked folder afresh gives, in the same order.
+TEST_F(FolderWalkTest, ScanAddsWhatListingEachWalkedFolderGives) {
+    for (const char* file : {"b.XLSX", "A.xls", "~$A.xls", "c.txt", "sub/Z.xlsm", "sub/y.XLS",
+                             "sub/deeper/x.xlsx", "Other/w.xlsb"})
+        make(file);
+    ASSERT_EQ(::symlink("b.XLSX", (root() + "/link.xlsx").c_str()), 0);
+    ASSERT_EQ(::symlink("sub", (root() + "/Other/to-sub").c_str()), 0);
+    ASSERT_EQ(::symlink("none", (root() + "/broken.xlsx").c_str()), 0);
+    for (const char* pattern : {"*.xl*", "*.*", "*.XLS"}) {
+        std::vector<std::string> folders{root() + "/"};
+        gq::FolderWalk walk;
+        walk.GetSubDirectories2016(folders, true);
+        std::vector<std::string> expected;
+        for (const std::string& folder : folders)
+            for (const std::string& name : gq::FolderWalk().ListFiles(folder, pattern))
+                if (name[0] != '~' && folder != root() + "/Other/to-sub/")
+                    expected.push_back(folder + name);
+        EXPECT_EQ(gq::FolderWalk().FilesInTree(root(), pattern), expected) << pattern;
+    }
+}
+
 TEST_F(FolderWalkTest, FileNamesThatAreNotUtf8AreNotListed) {
     std::string good = make("good.xlsx");
     // Made by bytes: Qt would turn the name into valid UTF-8 on the way.
