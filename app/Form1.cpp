@@ -625,9 +625,6 @@ void Form1::loadTermListFile(const QString& path) {
         say(QStringLiteral("File not found"));
         return;
     }
-    // The file-existence test lets a folder through; reading one must fail, not add nothing.
-    if (IsFolder(path.toStdString()))
-        throw Error("The path is a folder, not a file");
     // Read whole before anything is added, so a file that fails half-way adds nothing.
     for (const std::string& term : ReadTermListFile(path.toStdString()))
         appendTerm(QString::fromStdString(term));

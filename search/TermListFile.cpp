@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -40,6 +41,10 @@ std::string ToUtf8(const std::string& bytes) {
 }
 
 std::vector<std::string> ReadTermListFile(const std::string& path) {
+    // A folder opens as a stream that reads nothing: that is a failure, not an empty list.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        throw Error("The path is a folder, not a file");
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw Error("File not found");

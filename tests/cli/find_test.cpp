@@ -55,6 +55,10 @@ TEST_F(FindTest, TextScanAndTermFiles) {
               book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
     EXPECT_NE(run.err.find("files=1 sheets=1 cells=3 rows=2 seconds="), std::string::npos)
         << run.err;
+    // A folder given as a term list is a usage error, not an empty list.
+    run = find({"-f", dir_.path(""), book_});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find(": The path is a folder, not a file\n"), std::string::npos) << run.err;
 }
 
 TEST_F(FindTest, ReportsFilesThatCannotBeSearchedAndGoesOn) {
