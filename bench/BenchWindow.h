@@ -1,15 +1,20 @@
 #pragma once
 
-// What the window benchmarks share: settings kept out of the user's store, and a meter of how
-// long the event loop was kept from running.
+// What the window benchmarks share: settings kept out of the user's store, the window itself, and
+// a meter of how long the event loop was kept from running.
+
+#include "Form1.h"
+#include "ScriptedPrompts.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace gqbench {
@@ -20,6 +25,21 @@ inline void UseBenchEnvironment(const QTemporaryDir& home) {
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// The main window, started and shown, answering through `prompts`, with `home` as its program
+// folder and settings folder; null when start-up ends the program.
+inline std::unique_ptr<gq::Form1> StartWindow(gq::ScriptedPrompts& prompts,
+                                              const QTemporaryDir& home) {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
+    gq::Form1Setup setup;
+    setup.prompts = &prompts;
+    setup.programFolder = home.path();
+    auto form = std::make_unique<gq::Form1>(std::move(setup));
+    if (!form->formLoad())
+        return nullptr;
+    form->show();
+    return form;
 }
 
 // Fires every millisecond while the loop lets it: the gaps between firings are how long a key

@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -65,18 +64,14 @@ int main(int argc, char** argv) {
     QTemporaryDir settings;
     gqbench::UseBenchEnvironment(settings);
     QApplication application(argc, argv);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
     gq::ScriptedPrompts prompts;
     prompts.inputs = {extension};
     prompts.folders = {QString::fromLocal8Bit(positional.front().c_str())};
-    gq::Form1Setup setup;
-    setup.prompts = &prompts;
-    setup.programFolder = settings.path();
-    gq::Form1 form(std::move(setup));
-    if (!form.formLoad())
+    std::unique_ptr<gq::Form1> window = gqbench::StartWindow(prompts, settings);
+    if (!window)
         return 1;
-    form.show();
+    gq::Form1& form = *window;
     QApplication::processEvents();
 
     gqbench::GapMeter gaps;

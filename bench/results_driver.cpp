@@ -21,7 +21,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -141,16 +140,12 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     if (mode == "sheet")
         return OpenInSheetWindow(QString::fromLocal8Bit(argv[2]));
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
 
     gq::ScriptedPrompts prompts;
-    gq::Form1Setup setup;
-    setup.prompts = &prompts;
-    setup.programFolder = home.path();
-    gq::Form1 form(std::move(setup));
-    if (!form.formLoad())
+    std::unique_ptr<gq::Form1> window = gqbench::StartWindow(prompts, home);
+    if (!window)
         return 1;
-    form.show();
+    gq::Form1& form = *window;
     const long rows = std::atol(argv[2]);
     FillResults(*form.results(), rows);
     QApplication::processEvents();

@@ -25,7 +25,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -111,16 +110,12 @@ int main(int argc, char** argv) {
     QTemporaryDir settings;
     gqbench::UseBenchEnvironment(settings);
     QApplication application(argc, argv);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
     gq::ScriptedPrompts prompts;
-    gq::Form1Setup setup;
-    setup.prompts = &prompts;
-    setup.programFolder = settings.path();
-    gq::Form1 form(std::move(setup));
-    if (!form.formLoad())
+    std::unique_ptr<gq::Form1> window = gqbench::StartWindow(prompts, settings);
+    if (!window)
         return 1;
-    form.show();
+    gq::Form1& form = *window;
     QApplication::processEvents();
 
     form.findChild<QLineEdit*>("Text1")->setText(QString::fromStdString(arguments.term));
