@@ -34,10 +34,6 @@ QString RunningProgramFolder() {
         .absolutePath();
 }
 
-bool ProcessLives(qint64 pid) {
-    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0;
-}
-
 // "--autofit" arguments: sheet index (1-based), then the first and last column.
 QStringList AutoFitArguments(const Workbook& workbook) {
     QStringList arguments;
@@ -63,6 +59,19 @@ std::string SheetProgramPath() {
     if (!onPath.isEmpty())
         return QFile::encodeName(onPath).toStdString();
     throw Error("The sheet window program gridquest-sheet cannot be found");
+}
+
+bool ProcessLives(qint64 processId) {
+    if (processId <= 0 || ::kill(static_cast<pid_t>(processId), 0) != 0)
+        return false;
+    // A window started detached belongs to whoever reaps orphans; ended but not yet reaped, it
+    // is gone all the same.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(processId));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    const qsizetype end = text.lastIndexOf(')');
+    return end < 0 || end + 2 >= text.size() || text[end + 2] != 'Z';
 }
 
 void WriteHandOverWorkbook(Workbook& workbook, const std::string& path) {

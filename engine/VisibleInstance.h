@@ -18,6 +18,9 @@ class Client;
 // put it, else on PATH. Throws gq::Error when there is none.
 std::string SheetProgramPath();
 
+// True while the process runs (a zombie counts as ended).
+bool ProcessLives(qint64 processId);
+
 // Writes a new workbook's cells to `path` as a private .xlsx, for a sheet window to take over.
 void WriteHandOverWorkbook(Workbook& workbook, const std::string& path);
 

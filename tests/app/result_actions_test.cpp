@@ -8,10 +8,10 @@
 #include "ResultActions.h"
 #include "ResultsModel.h"
 #include "SheetChannel.h"
+#include "SheetWindowTesting.h"
 #include "TestFiles.h"
 
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
@@ -19,26 +19,13 @@
 #include <QJsonObject>
 #include <QPushButton>
 #include <QTableView>
-#include <QThread>
 
-#include <csignal>
 #include <sys/stat.h>
 
 using gqapptest::SettingsSandbox;
 using gqapptest::Window;
 
 namespace {
-
-bool Lives(qint64 pid) {
-    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    const qsizetype end = text.lastIndexOf(')');
-    return end < 0 || end + 2 >= text.size() || text[end + 2] != 'Z';
-}
 
 // The sheet windows the buttons started; every one is ended before the next test.
 struct HandedOver {
@@ -47,29 +34,15 @@ struct HandedOver {
         QString socket;
     };
     std::vector<Shown> windows;
+    gqtest::SheetWindows ended; // ends them after the observer is gone
 
     HandedOver() {
         gq::ObserveHandOvers([this](qint64 pid, const QString& socket) {
             windows.push_back({pid, socket});
+            ended.add(pid, socket);
         });
     }
-    ~HandedOver() {
-        gq::ObserveHandOvers({});
-        for (const Shown& shown : windows) {
-            try {
-                gq::channel::Client client(shown.socket);
-                if (client.connect(2000))
-                    client.request("discard", {}, 2000);
-            } catch (const gq::Error&) {
-            }
-            QElapsedTimer clock;
-            clock.start();
-            while (Lives(shown.pid) && clock.elapsed() < 5000)
-                QThread::msleep(20);
-            if (Lives(shown.pid))
-                ::kill(static_cast<pid_t>(shown.pid), SIGKILL);
-        }
-    }
+    ~HandedOver() { gq::ObserveHandOvers({}); }
 
     QJsonObject state(std::size_t index, const QByteArray& verb = "state",
                       const QStringList& arguments = {}) const {

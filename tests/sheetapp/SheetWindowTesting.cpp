@@ -48,19 +48,6 @@ void IsolateProcessFolders() {
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-bool ProcessLives(qint64 processId) {
-    if (processId <= 0 || ::kill(static_cast<pid_t>(processId), 0) != 0)
-        return false;
-    // A window started detached belongs to whoever reaps orphans; ended but not yet reaped, it
-    // is gone all the same.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(processId));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    const qsizetype end = text.lastIndexOf(')');
-    return end < 0 || end + 2 >= text.size() || text[end + 2] != 'Z';
-}
-
 void SheetWindows::add(qint64 processId, const QString& socketName) {
     windows_.push_back({processId, socketName});
 }

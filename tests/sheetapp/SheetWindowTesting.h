@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VisibleInstance.h"
+
 #include <QString>
 
 #include <vector>
@@ -32,7 +34,6 @@ private:
     std::vector<Window> windows_;
 };
 
-// True while the process runs.
-bool ProcessLives(qint64 processId);
+using gq::ProcessLives;
 
 } // namespace gqtest
