@@ -36,7 +36,8 @@ std::string Describe(const std::exception& e) {
 } // namespace
 
 std::vector<std::size_t> ColumnWidths(const ResultTable& table, bool withHeaders,
-                                      const Yield& yield) {
+                                      const Yield& yield,
+                                      const std::function<void(const Error&)>& unreadable) {
     std::vector<std::size_t> widths;
     const int columns = table.columnCount();
     for (int c = 0; c < columns; ++c) {
@@ -44,7 +45,13 @@ std::vector<std::size_t> ColumnWidths(const ResultTable& table, bool withHeaders
         const std::size_t rows = table.rowCount();
         for (std::size_t r = 0; r < rows; ++r) {
             Yielded(yield);
-            width = std::max(width, TextLength(table.text(r, c)));
+            try {
+                width = std::max(width, TextLength(table.text(r, c)));
+            } catch (const Error& e) {
+                if (!unreadable)
+                    throw;
+                unreadable(e);
+            }
         }
         widths.push_back(width);
     }
@@ -139,21 +146,9 @@ void SaveListviewProperlySpaced(const ResultTable& table, const std::string& fil
         Yielded(yield);
     }
 
-    std::vector<std::size_t> widths;
+    const std::vector<std::size_t> widths =
+        ColumnWidths(table, true, yield, [&](const Error& e) { report(126, Describe(e)); });
     const int columns = table.columnCount();
-    for (int c = 0; c < columns; ++c) {
-        std::size_t width = TextLength(table.header(c));
-        const std::size_t rows = table.rowCount();
-        for (std::size_t r = 0; r < rows; ++r) {
-            Yielded(yield);
-            try {
-                width = std::max(width, TextLength(table.text(r, c)));
-            } catch (const Error& e) {
-                report(126, Describe(e));
-            }
-        }
-        widths.push_back(width);
-    }
     if (progress) {
         Yielded(yield);
         progress->setValue(10);

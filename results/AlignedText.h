@@ -1,7 +1,9 @@
 #pragma once
 
+#include "Error.h"
 #include "ResultTable.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,9 +11,11 @@
 namespace gq {
 
 // The widest text of each column over every row, checked or not; with `withHeaders` the header
-// texts count too. Yields at every cell.
+// texts count too. Yields at every cell. A cell that cannot be read goes to `unreadable` (which
+// then counts it as empty) or, without one, ends the measuring with its error.
 std::vector<std::size_t> ColumnWidths(const ResultTable& table, bool withHeaders,
-                                      const Yield& yield);
+                                      const Yield& yield,
+                                      const std::function<void(const Error&)>& unreadable = {});
 
 // The clipboard text of a list: one line per checked row, every cell but the last padded with
 // spaces to its column's width and followed by a TAB, trailing spaces taken off the line, CR LF
