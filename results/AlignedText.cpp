@@ -38,13 +38,17 @@ std::string Describe(const std::exception& e) {
 std::vector<std::size_t> ColumnWidths(const ResultTable& table, bool withHeaders,
                                       const Yield& yield,
                                       const std::function<void(const Error&)>& unreadable) {
-    std::vector<std::size_t> widths;
+    // Row by row, so that a table that fetches a whole row at a time fetches each row once.
     const int columns = table.columnCount();
-    for (int c = 0; c < columns; ++c) {
-        std::size_t width = withHeaders ? TextLength(table.header(c)) : 0;
-        const std::size_t rows = table.rowCount();
-        for (std::size_t r = 0; r < rows; ++r) {
+    std::vector<std::size_t> widths(static_cast<std::size_t>(std::max(columns, 0)), 0);
+    if (withHeaders)
+        for (int c = 0; c < columns; ++c)
+            widths[static_cast<std::size_t>(c)] = TextLength(table.header(c));
+    const std::size_t rows = table.rowCount();
+    for (std::size_t r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
             Yielded(yield);
+            std::size_t& width = widths[static_cast<std::size_t>(c)];
             try {
                 width = std::max(width, TextLength(table.text(r, c)));
             } catch (const Error& e) {
@@ -53,7 +57,6 @@ std::vector<std::size_t> ColumnWidths(const ResultTable& table, bool withHeaders
                 unreadable(e);
             }
         }
-        widths.push_back(width);
     }
     return widths;
 }
