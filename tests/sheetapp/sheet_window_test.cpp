@@ -341,7 +341,12 @@ TEST(HandOverFile, IsPrivateAndReadsBackAsTheSameTexts) {
     book.activeSheet().cells(2, 3).setValue("0042"); // text that a number would not show
     book.activeSheet().cells(3, 1).setValue("-2.5");
     const std::string path = dir.path("handed.xlsx");
-    gq::WriteHandOverWorkbook(book, path);
+    gq::Worksheet& sheet = book.activeSheet();
+    gq::WriteHandOverWorkbook(
+        {{sheet.name(),
+          [&sheet](const gq::XlsxSheetSource::Visitor& visit) { sheet.forEachText(visit); },
+          {}}},
+        path);
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);

@@ -1,7 +1,7 @@
 #include "DisplayText.h"
 #include "Error.h"
-#include "FormatReader.h"
 #include "OdsOutline.h"
+#include "OdsReader.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,12 @@
 #include "FormatReader.h"
 
+#include "DelimitedTextReader.h"
 #include "Error.h"
+#include "OdsReader.h"
 #include "OpcPackage.h"
+#include "XlsReader.h"
+#include "XlsbReader.h"
+#include "XlsxReader.h"
 #include "ZipPackage.h"
 
 #include <QFileInfo>

@@ -24,11 +24,4 @@ public:
 // Picks the reader by the file's content, never by its extension.
 std::unique_ptr<FormatReader> OpenFormatReader(const std::string& path);
 
-// The readers behind OpenFormatReader, one per format.
-std::unique_ptr<FormatReader> OpenXlsxReader(const std::string& path);
-std::unique_ptr<FormatReader> OpenXlsbReader(const std::string& path);
-std::unique_ptr<FormatReader> OpenOdsReader(const std::string& path);
-std::unique_ptr<FormatReader> OpenXlsReader(const std::string& path);
-std::unique_ptr<FormatReader> OpenDelimitedTextReader(const std::string& path);
-
 } // namespace gq

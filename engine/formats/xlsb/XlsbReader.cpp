@@ -1,5 +1,6 @@
+#include "XlsbReader.h"
+
 #include "Error.h"
-#include "FormatReader.h"
 #include "NumberFormat.h"
 #include "OpcPackage.h"
 #include "XlsbRecords.h"

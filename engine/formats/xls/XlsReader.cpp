@@ -1,8 +1,9 @@
+#include "XlsReader.h"
+
 // The legacy binary workbook (.xls): BIFF8 (Excel 97 and later) and BIFF5/BIFF7 (Excel 5 and
 // 95) record streams, usually inside an OLE2 compound file.
 #include "BinaryCellValues.h"
 #include "Error.h"
-#include "FormatReader.h"
 #include "NumberFormat.h"
 #include "XlsStream.h"
 #include "XlsText.h"

@@ -2,7 +2,6 @@
 
 #include "Error.h"
 #include "SheetChannel.h"
-#include "Spreadsheet.h"
 #include "XlsxTextWriter.h"
 
 #include <QCoreApplication>
@@ -34,14 +33,12 @@ QString RunningProgramFolder() {
         .absolutePath();
 }
 
-// "--autofit" arguments: sheet index (1-based), then the first and last column.
-QStringList AutoFitArguments(const Workbook& workbook) {
+// "--autofit" arguments: sheet number, then the first and last column.
+QStringList AutoFitArguments(const HandOver& handOver) {
     QStringList arguments;
-    const auto& sheets = workbook.worksheets();
-    for (std::size_t i = 0; i < sheets.size(); ++i)
-        for (const auto& [first, last] : sheets[i]->fittedColumns())
-            arguments << QStringLiteral("--autofit")
-                      << QStringLiteral("%1:%2-%3").arg(i + 1).arg(first).arg(last);
+    for (const auto& [sheet, first, last] : handOver.fittedColumns)
+        arguments << QStringLiteral("--autofit")
+                  << QStringLiteral("%1:%2-%3").arg(sheet).arg(first).arg(last);
     return arguments;
 }
 
@@ -74,53 +71,45 @@ bool ProcessLives(qint64 processId) {
     return end < 0 || end + 2 >= text.size() || text[end + 2] != 'Z';
 }
 
-void WriteHandOverWorkbook(Workbook& workbook, const std::string& path) {
-    std::vector<XlsxSheetSource> sources;
-    for (const auto& sheet : workbook.worksheets()) {
-        Worksheet* source = sheet.get();
-        sources.push_back(
-            {source->name(),
-             [source](const XlsxSheetSource::Visitor& visit) { source->forEachText(visit); },
-             {}});
-    }
-    WriteXlsxTexts(path, sources, FileAccess::Private);
+void WriteHandOverWorkbook(const std::vector<XlsxSheetSource>& sheets, const std::string& path) {
+    WriteXlsxTexts(path, sheets, FileAccess::Private);
 }
 
-std::unique_ptr<ShownWorkbook> ShownWorkbook::show(Workbook& workbook) {
+std::unique_ptr<ShownWorkbook> ShownWorkbook::show(const HandOver& handOver) {
     const QString program = QFile::decodeName(SheetProgramPath().c_str());
     std::unique_ptr<ShownWorkbook> shown(new ShownWorkbook());
     shown->socketName_ = channel::NewInstanceName();
     QStringList arguments{QStringLiteral("--listen"), shown->socketName_};
-    QString handOver; // the temporary file of a new workbook, ours until the window runs
-    if (workbook.isNew()) {
+    QString takenOver; // the temporary file of a new workbook, ours until the window runs
+    if (handOver.path.empty()) {
         QTemporaryFile file(QDir::tempPath() + QStringLiteral("/gridquest-book-XXXXXX.xlsx"));
         file.setAutoRemove(false);
         if (!file.open())
             throw Error("The new workbook cannot be handed over: " +
                         file.errorString().toStdString());
-        handOver = file.fileName();
+        takenOver = file.fileName();
         file.close();
         try {
-            WriteHandOverWorkbook(workbook, QFile::encodeName(handOver).toStdString());
+            WriteHandOverWorkbook(handOver.newSheets, QFile::encodeName(takenOver).toStdString());
         } catch (...) {
-            QFile::remove(handOver);
+            QFile::remove(takenOver);
             throw;
         }
-        arguments << QStringLiteral("--take-over") << AutoFitArguments(workbook) << handOver;
+        arguments << QStringLiteral("--take-over") << AutoFitArguments(handOver) << takenOver;
     } else {
-        arguments << QFileInfo(QString::fromStdString(workbook.path())).absoluteFilePath();
+        arguments << QFileInfo(QString::fromStdString(handOver.path)).absoluteFilePath();
     }
     if (!QProcess::startDetached(program, arguments, QString(), &shown->processId_)) {
-        if (!handOver.isEmpty())
-            QFile::remove(handOver);
+        if (!takenOver.isEmpty())
+            QFile::remove(takenOver);
         throw Error("The sheet window cannot be started");
     }
     shown->client_ = std::make_unique<channel::Client>(shown->socketName_);
     const qint64 pid = shown->processId_;
     if (!shown->client_->connect(kStartTimeoutMs, [pid] { return ProcessLives(pid); })) {
         // A window still starting may yet take the file; one that ended never will.
-        if (!handOver.isEmpty() && !ProcessLives(pid))
-            QFile::remove(handOver);
+        if (!takenOver.isEmpty() && !ProcessLives(pid))
+            QFile::remove(takenOver);
         throw Error("The sheet window did not start");
     }
     // A window that cannot show the file answers its first request with the reason.

@@ -219,7 +219,21 @@ Workbook::~Workbook() = default;
 void Workbook::show() {
     if (shown_)
         return;
-    shown_ = ShownWorkbook::show(*this);
+    HandOver handOver;
+    if (isNew()) {
+        for (std::size_t i = 0; i < sheets_.size(); ++i) {
+            Worksheet* sheet = sheets_[i].get();
+            handOver.newSheets.push_back(
+                {sheet->name(),
+                 [sheet](const XlsxSheetSource::Visitor& visit) { sheet->forEachText(visit); },
+                 {}});
+            for (const auto& [first, last] : sheet->fittedColumns())
+                handOver.fittedColumns.push_back({std::uint32_t(i + 1), first, last});
+        }
+    } else {
+        handOver.path = path_;
+    }
+    shown_ = ShownWorkbook::show(handOver);
     for (auto& sheet : sheets_)
         sheet->shown_ = shown_.get();
 }

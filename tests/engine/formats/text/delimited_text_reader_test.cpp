@@ -1,5 +1,5 @@
+#include "DelimitedTextReader.h"
 #include "Error.h"
-#include "FormatReader.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>

@@ -1,15 +1,18 @@
 #pragma once
 
+#include "XlsxTextWriter.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace gq {
 
-class Workbook;
 namespace channel {
 class Client;
 }
@@ -21,8 +24,16 @@ std::string SheetProgramPath();
 // True while the process runs (a zombie counts as ended).
 bool ProcessLives(qint64 processId);
 
-// Writes a new workbook's cells to `path` as a private .xlsx, for a sheet window to take over.
-void WriteHandOverWorkbook(Workbook& workbook, const std::string& path);
+// What a sheet window is to show: a workbook file, or the sheets of a new workbook.
+struct HandOver {
+    std::string path; // the file; empty for a new workbook
+    std::vector<XlsxSheetSource> newSheets;
+    // Column ranges to fit in the window: sheet number (from 1), first and last column.
+    std::vector<std::array<std::uint32_t, 3>> fittedColumns;
+};
+
+// Writes a new workbook's sheets to `path` as a private .xlsx, for a sheet window to take over.
+void WriteHandOverWorkbook(const std::vector<XlsxSheetSource>& sheets, const std::string& path);
 
 // One workbook handed to a sheet window process of its own, started detached so that it
 // outlives this program. Selections made on the workbook afterwards travel to that window.
@@ -30,7 +41,7 @@ class ShownWorkbook {
 public:
     // Starts the window and waits until it listens; throws gq::Error when it cannot be started
     // or gives up before listening.
-    static std::unique_ptr<ShownWorkbook> show(Workbook& workbook);
+    static std::unique_ptr<ShownWorkbook> show(const HandOver& handOver);
     ~ShownWorkbook();
 
     void selectSheet(const std::string& name);

@@ -1,6 +1,7 @@
+#include "OdsReader.h"
+
 #include "CellPipeline.h"
 #include "Error.h"
-#include "FormatReader.h"
 #include "OdsDataStyles.h"
 #include "OdsOutline.h"
 #include "ZipPackage.h"

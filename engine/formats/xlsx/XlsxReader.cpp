@@ -1,6 +1,7 @@
+#include "XlsxReader.h"
+
 #include "CellPipeline.h"
 #include "Error.h"
-#include "FormatReader.h"
 #include "NumberFormat.h"
 #include "OpcPackage.h"
 #include "Utf8.h"

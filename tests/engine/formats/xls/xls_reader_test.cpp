@@ -1,9 +1,9 @@
 #include "DisplayText.h"
 #include "Error.h"
-#include "FormatReader.h"
 #include "NumberFormat.h"
 #include "TestFiles.h"
 #include "Utf8.h"
+#include "XlsReader.h"
 #include "XlsText.h"
 
 #include <gtest/gtest.h>

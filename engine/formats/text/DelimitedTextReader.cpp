@@ -1,5 +1,6 @@
+#include "DelimitedTextReader.h"
+
 #include "Error.h"
-#include "FormatReader.h"
 
 #include <QFileInfo>
 #include <QString>
