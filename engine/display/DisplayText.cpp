@@ -1,5 +1,7 @@
 #include "DisplayText.h"
 
+#include "CellText.h"
+
 namespace gq {
 
 DisplayText::DisplayText(const StyleTable& styles) : styles_(styles), general_("General") {}
@@ -16,6 +18,12 @@ const NumberFormat& DisplayText::formatOf(std::uint32_t style) {
 }
 
 void DisplayText::textOf(const Cell& cell, std::string& out) {
+    showOf(cell, out);
+    // A long format literal or text section can make even a short value exceed a cell.
+    CutToCellLimit(out);
+}
+
+void DisplayText::showOf(const Cell& cell, std::string& out) {
     switch (cell.kind) {
     case CellKind::Blank:
         out.clear();

@@ -13,10 +13,11 @@ namespace gq {
 class DisplayText {
 public:
     explicit DisplayText(const StyleTable& styles);
-    // Writes the displayed text of `cell` into `out` (replacing its content).
+    // Writes the displayed text of `cell` into `out` (replacing its content), cut as a cell is.
     void textOf(const Cell& cell, std::string& out);
 
 private:
+    void showOf(const Cell& cell, std::string& out);
     const NumberFormat& formatOf(std::uint32_t style);
 
     const StyleTable& styles_;
