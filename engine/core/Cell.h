@@ -15,7 +15,10 @@ enum class CellKind : std::uint8_t {
     Error,   // `text` is the error code as shown, e.g. "#DIV/0!"
 };
 
-// One stored cell as a reader pushes it. `text` is only valid during the visit call.
+inline constexpr std::uint32_t kNotShared = UINT32_MAX;
+
+// One stored cell as a reader pushes it. `text` is only valid during the visit call, unless the
+// cell names a shared string.
 struct Cell {
     std::uint32_t row = 0; // 1-based
     std::uint32_t col = 0; // 1-based
@@ -23,6 +26,13 @@ struct Cell {
     std::uint32_t style = 0; // index into the reader's StyleTable
     double number = 0;
     std::string_view text;
+    // A String cell's index in the workbook's shared-string table, kNotShared for a text of its
+    // own. A shared text stays valid while the reader lives: it travels without a copy, and a
+    // search may judge it once for every cell that uses it.
+    std::uint32_t sharedString = kNotShared;
+    // The same cell stands in this many columns from `col` on: a run that the file stores once
+    // is passed on once, so that what does not match it costs the run, not its cells.
+    std::uint32_t repeat = 1;
 };
 
 class CellVisitor {
@@ -30,12 +40,6 @@ public:
     virtual ~CellVisitor() = default;
     // Called in row-major order; return false to stop the read early.
     virtual bool visit(const Cell& cell) = 0;
-};
-
-// What a reader knows about number formats: the format code of each cell style.
-struct StyleTable {
-    std::vector<std::string> formatCodes; // by cell style index; a missing index means General
-    bool date1904 = false;
 };
 
 } // namespace gq

@@ -7,14 +7,30 @@ namespace gq {
 DisplayText::DisplayText(const StyleTable& styles) : styles_(styles), general_("General") {}
 
 const NumberFormat& DisplayText::formatOf(std::uint32_t style) {
-    if (style >= styles_.formatCodes.size())
+    const std::uint32_t code = styles_.codeIndex(style);
+    if (code == 0)
         return general_;
-    if (compiled_.size() <= style)
-        compiled_.resize(styles_.formatCodes.size());
-    auto& slot = compiled_[style];
+    // A reader may add codes while its cells are read: the table grows with it.
+    if (compiled_.size() <= code)
+        compiled_.resize(styles_.codeCount());
+    auto& slot = compiled_[code];
     if (!slot)
-        slot.emplace(styles_.formatCodes[style]);
+        slot.emplace(styles_.codeAt(code));
     return *slot;
+}
+
+bool DisplayText::showsAsStored(std::uint32_t style) {
+    const std::uint32_t code = styles_.codeIndex(style);
+    if (code == 0)
+        return true;
+    if (asStored_.size() <= code)
+        asStored_.resize(styles_.codeCount(), -1);
+    if (asStored_[code] < 0) {
+        // A format without a text section, or one that is "@" alone, passes any text through.
+        static constexpr std::string_view kProbe = "\x01\x02";
+        asStored_[code] = formatOf(style).formatText(kProbe) == kProbe;
+    }
+    return asStored_[code] != 0;
 }
 
 void DisplayText::textOf(const Cell& cell, std::string& out) {
@@ -32,8 +48,7 @@ void DisplayText::showOf(const Cell& cell, std::string& out) {
         out = formatOf(cell.style).formatNumber(cell.number, styles_.date1904);
         return;
     case CellKind::String:
-        if (cell.style >= styles_.formatCodes.size() || styles_.formatCodes[cell.style].empty() ||
-            styles_.formatCodes[cell.style] == "General" || styles_.formatCodes[cell.style] == "@")
+        if (showsAsStored(cell.style))
             out.assign(cell.text);
         else
             out = formatOf(cell.style).formatText(cell.text);

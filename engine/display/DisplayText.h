@@ -2,6 +2,7 @@
 
 #include "Cell.h"
 #include "NumberFormat.h"
+#include "StyleTable.h"
 
 #include <optional>
 #include <string>
@@ -16,12 +17,16 @@ public:
     // Writes the displayed text of `cell` into `out` (replacing its content), cut as a cell is.
     void textOf(const Cell& cell, std::string& out);
 
+    // Whether a string cell of this style shows its text unchanged (the format adds nothing).
+    bool showsAsStored(std::uint32_t style);
+
 private:
     void showOf(const Cell& cell, std::string& out);
     const NumberFormat& formatOf(std::uint32_t style);
 
     const StyleTable& styles_;
-    std::vector<std::optional<NumberFormat>> compiled_;
+    std::vector<std::optional<NumberFormat>> compiled_; // by code index
+    std::vector<std::int8_t> asStored_;                 // by code index; -1 not yet known
     NumberFormat general_;
 };
 

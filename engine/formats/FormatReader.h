@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cell.h"
+#include "StyleTable.h"
 
 #include <memory>
 #include <string>

@@ -14,6 +14,15 @@ namespace {
 
 bool g_failCreation = false;
 
+// A run never reaches past the sheet's last column, whatever a reader passed on.
+std::uint32_t RunWidth(const Cell& cell) {
+    return std::min(cell.repeat, kSheetColumns + 1 - std::min(cell.col, kSheetColumns));
+}
+
+// A line of the text export holds at most this much; the rest of a wider row is left out, so a
+// row of thousands of long cells costs a bounded line, not gigabytes.
+constexpr std::size_t kMaxExportLine = 4 << 20;
+
 // Streams a reader's cells with their displayed text; `withBlanks` also passes cells that show
 // nothing (they still count for the used range).
 class TextCells : public CellVisitor {
@@ -28,7 +37,10 @@ public:
         display_.textOf(cell, text_);
         if (text_.empty() && !withBlanks_)
             return true;
-        return callback_(cell.row, cell.col, text_);
+        for (std::uint32_t i = 0; i < RunWidth(cell); ++i)
+            if (!callback_(cell.row, cell.col + i, text_))
+                return false;
+        return true;
     }
 
 private:
@@ -140,6 +152,69 @@ void Worksheet::forEachText(const TextVisitor& visitor) {
     reader_->readCells(index_, cells);
 }
 
+std::uint32_t SheetCell::row() const {
+    return cell_.row;
+}
+
+std::uint32_t SheetCell::column() const {
+    return cell_.col;
+}
+
+std::uint32_t SheetCell::repeat() const {
+    return RunWidth(cell_);
+}
+
+std::uint32_t SheetCell::sharedText() const {
+    return display_ && display_->showsAsStored(cell_.style) ? cell_.sharedString : kNotShared;
+}
+
+const std::string& SheetCell::text() {
+    if (!made_) {
+        if (display_)
+            display_->textOf(cell_, text_);
+        else
+            text_.assign(cell_.text);
+        made_ = true;
+    }
+    return text_;
+}
+
+void Worksheet::forEachCell(const std::function<bool(SheetCell&)>& visitor) {
+    std::string text;
+    if (!reader_) {
+        for (const auto& [at, value] : values_) {
+            Cell cell;
+            cell.row = at.first;
+            cell.col = at.second;
+            cell.kind = CellKind::String;
+            cell.text = value;
+            SheetCell shown(cell, nullptr, text);
+            if (!value.empty() && !visitor(shown))
+                return;
+        }
+        return;
+    }
+    class Cells : public CellVisitor {
+    public:
+        Cells(DisplayText& display, const std::function<bool(SheetCell&)>& visitor)
+            : display_(display), visitor_(visitor) {}
+        bool visit(const Cell& cell) override {
+            if (cell.kind == CellKind::Blank ||
+                (cell.kind == CellKind::String && cell.text.empty() &&
+                 display_.showsAsStored(cell.style)))
+                return true;
+            SheetCell shown(cell, &display_, text_);
+            return visitor_(shown);
+        }
+
+    private:
+        DisplayText& display_;
+        const std::function<bool(SheetCell&)>& visitor_;
+        std::string text_;
+    } cells(*display_, visitor);
+    reader_->readCells(index_, cells);
+}
+
 void Worksheet::forEachShown(const ShownVisitor& visitor) {
     if (!reader_) {
         for (const auto& [at, value] : values_)
@@ -153,8 +228,12 @@ void Worksheet::forEachShown(const ShownVisitor& visitor) {
             : display_(display), visitor_(visitor) {}
         bool visit(const Cell& cell) override {
             display_.textOf(cell, text_);
-            return text_.empty() ||
-                   visitor_(cell.row, cell.col, text_, cell.kind == CellKind::Number);
+            if (text_.empty())
+                return true;
+            for (std::uint32_t i = 0; i < RunWidth(cell); ++i)
+                if (!visitor_(cell.row, cell.col + i, text_, cell.kind == CellKind::Number))
+                    return false;
+            return true;
         }
 
     private:
@@ -267,12 +346,16 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     bool any = false;
     std::uint32_t lineRow = 1;    // the row whose cells the last line of `block` collects
     std::uint32_t lineColumn = 0; // the last column written into that line
+    std::size_t lineStart = 0;    // where that line begins in `block`
     auto endLinesThrough = [&](std::uint32_t row) {
         for (; lineRow < row && going; ++lineRow) {
             block += "\r\n";
             lineColumn = 0;
-            if (block.size() >= kBlockBytes)
+            lineStart = block.size();
+            if (block.size() >= kBlockBytes) {
                 writeBlock();
+                lineStart = 0;
+            }
         }
     };
     // Blank cells take part: the export runs to the last used row, as the used range does.
@@ -281,7 +364,7 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
         endLinesThrough(row);
         if (!going)
             return false;
-        if (text.empty())
+        if (text.empty() || block.size() - lineStart >= kMaxExportLine)
             return true;
         block.append(col - 1 - lineColumn, '\t');
         lineColumn = col - 1;
@@ -292,6 +375,12 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
             block += '"';
         } else {
             block += text;
+        }
+        if (block.size() - lineStart > kMaxExportLine) {
+            std::size_t end = lineStart + kMaxExportLine;
+            while (end > lineStart && (static_cast<unsigned char>(block[end]) & 0xC0) == 0x80)
+                --end; // not inside a character
+            block.resize(end);
         }
         return true;
     };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Cell.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -46,6 +48,30 @@ private:
     std::uint32_t row_, column_, rows_, columns_;
 };
 
+// A stored cell as a search meets it: where it stands, how many columns its run covers, and its
+// displayed text, made only when asked for.
+class SheetCell {
+public:
+    std::uint32_t row() const;
+    std::uint32_t column() const;
+    std::uint32_t repeat() const; // the cell stands in this many columns from column() on
+    // The index of the shared string that the cell shows unchanged, else kNotShared: cells with
+    // the same index show the same text.
+    std::uint32_t sharedText() const;
+    // Empty texts are never visited, but a number's format may yet show nothing.
+    const std::string& text();
+
+private:
+    friend class Worksheet;
+    SheetCell(const Cell& cell, DisplayText* display, std::string& text)
+        : cell_(cell), display_(display), text_(text) {}
+
+    const Cell& cell_;
+    DisplayText* display_; // null for the cells of a new workbook, which hold their text
+    std::string& text_;
+    bool made_ = false;
+};
+
 // One worksheet of an open workbook. Sheets of a file are read on demand, streaming; sheets of a
 // new workbook hold their cells in memory.
 class Worksheet {
@@ -80,6 +106,9 @@ public:
     using ShownVisitor = std::function<bool(std::uint32_t row, std::uint32_t col,
                                             const std::string& text, bool number)>;
     void forEachShown(const ShownVisitor& visitor);
+    // Every stored cell that may show text, in row-major order, a run of equal cells once; the
+    // visitor returns false to stop. Its text is made only when the visitor asks for it.
+    void forEachCell(const std::function<bool(SheetCell&)>& visitor);
     void setValue(std::uint32_t row, std::uint32_t col, const std::string& value);
     void autoFitColumns(std::uint32_t first, std::uint32_t last);
     void selectCell(std::uint32_t row, std::uint32_t col);

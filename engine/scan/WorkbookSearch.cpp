@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -23,20 +24,57 @@ namespace {
 constexpr const char* kSingleLocation = "in Findwell2021/08/31.Excel1.ExcelSearchWorkbook ";
 constexpr const char* kComboLocation = "in Findwell2021/08/31.Excel1.ExcelSearchWorkbookCombo ";
 
-// A compiled pattern kept while its term and case option stay the same.
-struct CachedPattern {
-    std::string term;
-    bool ignoreCase = false;
-    std::optional<SearchPattern> pattern;
-
+// A compiled pattern kept while its term and case option stay the same, with its verdicts on the
+// workbook's shared strings: a string that many cells show is tested once.
+class CachedPattern {
+public:
     const SearchPattern& get(const std::string& wanted, bool wantedIgnoreCase) {
-        if (!pattern || term != wanted || ignoreCase != wantedIgnoreCase) {
-            term = wanted;
-            ignoreCase = wantedIgnoreCase;
-            pattern.emplace(wanted, wantedIgnoreCase);
+        if (!pattern_ || term_ != wanted || ignoreCase_ != wantedIgnoreCase) {
+            term_ = wanted;
+            ignoreCase_ = wantedIgnoreCase;
+            pattern_.emplace(wanted, wantedIgnoreCase);
+            verdicts_.clear();
         }
-        return *pattern;
+        return *pattern_;
     }
+
+    // 0 when the string has not been judged, else 1 (no match) or 2 (match).
+    int verdict(std::uint32_t shared) const {
+        if (std::size_t(shared) / 4 >= verdicts_.size())
+            return 0;
+        return (verdicts_[shared / 4] >> (shared % 4 * 2)) & 3;
+    }
+    void remember(std::uint32_t shared, bool matches) {
+        if (shared >= kMaxJudged)
+            return;
+        if (shared / 4 >= verdicts_.size())
+            verdicts_.resize(std::max<std::size_t>(shared / 4 + 1, verdicts_.size() * 2));
+        verdicts_[shared / 4] |= static_cast<std::uint8_t>((matches ? 2 : 1) << (shared % 4 * 2));
+    }
+
+private:
+    // Two bits a string, for at most this many strings: a megabyte a term at most.
+    static constexpr std::uint32_t kMaxJudged = 1u << 22;
+
+    std::string term_;
+    bool ignoreCase_ = false;
+    std::optional<SearchPattern> pattern_;
+    std::vector<std::uint8_t> verdicts_;
+};
+
+// What is tested: a cell, or a line of the text export.
+class Subject {
+public:
+    explicit Subject(SheetCell& cell) : cell_(&cell), shared_(cell.sharedText()) {}
+    explicit Subject(const std::string& line) : line_(&line) {}
+
+    std::uint32_t shared() const { return shared_; }
+    const std::string& text() { return cell_ ? cell_->text() : *line_; }
+
+private:
+    SheetCell* cell_ = nullptr;
+    const std::string* line_ = nullptr;
+    std::uint32_t shared_ = kNotShared;
 };
 
 class WorkbookScan {
@@ -71,33 +109,44 @@ private:
     void report(const std::string& description) { host_.reportError(location_, 0, description); }
 
     // A pattern that cannot be compiled matches nothing; saying so once per search is enough.
-    // The lower-cased text is made once per cell, however many terms test it.
-    bool test(const SearchPattern& pattern, const std::string& text) {
+    // The lower-cased text is made once per subject, however many terms test it.
+    bool test(CachedPattern& cached, const std::string& term, bool ignoreCase, Subject& subject) {
+        const SearchPattern& pattern = cached.get(term, ignoreCase);
         if (!pattern.valid()) {
             if (!reportedBadPattern_)
                 report("Invalid pattern string");
             reportedBadPattern_ = true;
             return false;
         }
-        if (!pattern.ignoresCase())
-            return pattern.matchesPrepared(text);
-        if (!loweredReady_) {
-            LowerCaseInto(text, lowered_);
-            loweredReady_ = true;
+        const std::uint32_t shared = subject.shared();
+        if (shared != kNotShared) {
+            if (int verdict = cached.verdict(shared))
+                return verdict == 2;
         }
-        return pattern.matchesPrepared(lowered_);
+        bool matches;
+        if (!pattern.ignoresCase()) {
+            matches = pattern.matchesPrepared(subject.text());
+        } else {
+            if (!loweredReady_) {
+                LowerCaseInto(subject.text(), lowered_);
+                loweredReady_ = true;
+            }
+            matches = pattern.matchesPrepared(lowered_);
+        }
+        if (shared != kNotShared)
+            cached.remember(shared, matches);
+        return matches;
     }
 
-    // How many result rows `text` earns: 0 or 1 for the single term, one per matching entry of
-    // the term list. `stopInside` makes the term loop test the stop flag (the text scan's rule).
-    // The case option is read once per cell: nothing can change it before the next yield.
-    template <typename AddRow>
-    void testText(const std::string& text, bool stopInside, AddRow addRow) {
-        ++counts_.cells;
+    // How many result rows the subject earns: 0 or 1 for the single term, one per matching entry
+    // of the term list. `stopInside` makes the term loop test the stop flag (the text scan's
+    // rule). The case option is read once per subject: nothing can change it before the next
+    // yield.
+    template <typename AddRow> void testSubject(Subject& subject, bool stopInside, AddRow addRow) {
         loweredReady_ = false;
         std::optional<bool> ignoreCase = caseOption();
         if (!combo_) {
-            if (ignoreCase && test(single_.get(host_.searchText(), *ignoreCase), text))
+            if (ignoreCase && test(single_, host_.searchText(), *ignoreCase, subject))
                 addRow();
             return;
         }
@@ -109,7 +158,7 @@ private:
                 return;
             try {
                 std::string term = host_.term(k);
-                if (ignoreCase && test(terms_[k].get(term, *ignoreCase), text))
+                if (ignoreCase && test(terms_[k], term, *ignoreCase, subject))
                     addRow();
             } catch (const Error& error) {
                 report(error.what());
@@ -134,7 +183,8 @@ private:
     void cellScan(Worksheet& sheet) {
         host_.yieldToEvents();
         std::uint32_t row = 0;
-        sheet.forEachText([&](std::uint32_t r, std::uint32_t c, const std::string& text) {
+        sheet.forEachCell([&](SheetCell& cell) {
+            const std::uint32_t r = cell.row();
             // The rows between two stored rows hold no text; only their progress steps remain.
             for (; row < r; ++row) {
                 if (host_.stopRequested())
@@ -145,11 +195,28 @@ private:
             if (host_.stopRequested())
                 return false;
             host_.yieldToEvents();
-            testText(text, false, [&] {
-                host_.addResult({path_, sheet.name(),
-                                 ColumnLetters(static_cast<int>(c)) + std::to_string(r), text,
-                                 std::to_string(r), std::to_string(c)});
-            });
+            Subject subject(cell);
+            // A shared string already judged needs no text; any other subject does, and one that
+            // shows nothing is no cell to test.
+            if (subject.shared() == kNotShared && cell.text().empty())
+                return true;
+            counts_.cells += cell.repeat();
+            // A run of equal cells is tested once; its rows follow cell by cell, each with its
+            // stop test.
+            std::uint32_t matches = 0;
+            testSubject(subject, false, [&] { ++matches; });
+            for (std::uint32_t i = 0; i < cell.repeat(); ++i) {
+                if (i > 0) {
+                    if (host_.stopRequested())
+                        return false;
+                    host_.yieldToEvents();
+                }
+                const std::uint32_t c = cell.column() + i;
+                for (std::uint32_t m = 0; m < matches; ++m)
+                    host_.addResult({path_, sheet.name(),
+                                     ColumnLetters(static_cast<int>(c)) + std::to_string(r),
+                                     cell.text(), std::to_string(r), std::to_string(c)});
+            }
             return true;
         });
     }
@@ -224,7 +291,9 @@ private:
         if (host_.stopRequested())
             return false;
         host_.yieldToEvents();
-        testText(line, true, [&] { host_.addResult({path_, sheetName, "", line, "", ""}); });
+        ++counts_.cells;
+        Subject subject(line);
+        testSubject(subject, true, [&] { host_.addResult({path_, sheetName, "", line, "", ""}); });
         if (++lines_ % 100 == 0)
             progress(lines_);
         return true;

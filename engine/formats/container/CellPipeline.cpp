@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -13,23 +14,34 @@ namespace gq {
 
 namespace {
 
+// A shared string's view stays as it is (its text outlives the read); every other text is
+// copied into `texts` and its view rebuilt by the consumer.
 struct Batch {
     std::vector<Cell> cells;
-    std::vector<std::size_t> textStarts; // into `texts`; views are rebuilt by the consumer
+    std::vector<std::size_t> textStarts; // into `texts`; kShared for a kept view
     std::string texts;
 };
 
+constexpr std::size_t kShared = SIZE_MAX;
+
 class Pipe : public CellVisitor {
 public:
+    // A batch ends at whichever comes first, so the texts in flight stay a few megabytes
+    // however long each cell's text is.
     static constexpr std::size_t kBatchCells = 2048;
+    static constexpr std::size_t kBatchBytes = 1 << 20;
     static constexpr std::size_t kBatchesInFlight = 4;
 
     // Producer side.
     bool visit(const Cell& cell) override {
-        current_.textStarts.push_back(current_.texts.size());
-        current_.texts.append(cell.text);
+        if (cell.sharedString != kNotShared) {
+            current_.textStarts.push_back(kShared);
+        } else {
+            current_.textStarts.push_back(current_.texts.size());
+            current_.texts.append(cell.text);
+        }
         current_.cells.push_back(cell);
-        if (current_.cells.size() == kBatchCells)
+        if (current_.cells.size() == kBatchCells || current_.texts.size() >= kBatchBytes)
             return publish();
         return !cancelled();
     }
@@ -93,9 +105,36 @@ private:
     std::exception_ptr failure_;
 };
 
+// Pushes straight through, remembering a stop so that what the producer meets after it is no
+// concern of the caller, as with the pipe.
+void ProduceDirectly(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor) {
+    class Direct : public CellVisitor {
+    public:
+        explicit Direct(CellVisitor& inner) : inner_(inner) {}
+        bool visit(const Cell& cell) override {
+            if (!stopped)
+                stopped = !inner_.visit(cell);
+            return !stopped;
+        }
+        bool stopped = false;
+
+    private:
+        CellVisitor& inner_;
+    } direct(visitor);
+    try {
+        produce(direct);
+    } catch (...) {
+        if (!direct.stopped)
+            throw;
+    }
+}
+
 } // namespace
 
-void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor) {
+void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor,
+               bool overlap) {
+    if (!overlap)
+        return ProduceDirectly(produce, visitor);
     Pipe pipe;
     std::thread producer([&] {
         std::exception_ptr failure;
@@ -113,10 +152,8 @@ void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisito
         while (more && pipe.take(batch)) {
             for (std::size_t i = 0; i < batch.cells.size(); ++i) {
                 Cell& cell = batch.cells[i];
-                std::size_t end =
-                    i + 1 < batch.cells.size() ? batch.textStarts[i + 1] : batch.texts.size();
-                cell.text = std::string_view(batch.texts)
-                                .substr(batch.textStarts[i], end - batch.textStarts[i]);
+                if (const std::size_t start = batch.textStarts[i]; start != kShared)
+                    cell.text = std::string_view(batch.texts).substr(start, cell.text.size());
                 if (!visitor.visit(cell)) {
                     more = false;
                     break;

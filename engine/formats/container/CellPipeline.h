@@ -7,9 +7,13 @@
 namespace gq {
 
 // Runs `produce` on a worker thread and hands the cells it pushes to `visitor` on the calling
-// thread, in the same order, in small batches: parsing overlaps with what the caller does with
-// each cell. A visitor that returns false ends the producer at its next cell. An error thrown by
-// the producer reaches the caller after the cells before it, unless the visitor stopped first.
-void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor);
+// thread, in the same order, in batches bounded in cells and in bytes: parsing overlaps with what
+// the caller does with each cell. A cell's own text is copied; a shared string's is not. A visitor
+// that returns false ends the producer at its next cell. An error thrown by the producer reaches
+// the caller after the cells before it, unless the visitor stopped first. Without `overlap`,
+// `produce` runs on the calling thread and pushes straight to `visitor`: for a small part a thread
+// costs more than it saves.
+void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor,
+               bool overlap = true);
 
 } // namespace gq

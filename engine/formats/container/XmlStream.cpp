@@ -27,9 +27,15 @@ struct ParserDeleter {
 };
 using Parser = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDeleter>;
 
+// Workbook parts nest a few levels deep; a parser's memory grows with every open element, so a
+// part nested deeper than this is refused instead of costing gigabytes.
+constexpr int kMaxDepth = 10000;
+
 struct Context {
     XML_Parser parser;
     XmlHandler* handler;
+    int depth = 0;
+    bool tooDeep = false;
 };
 
 Parser MakeParser(Context& context) {
@@ -41,10 +47,17 @@ Parser MakeParser(Context& context) {
     XML_SetElementHandler(
         parser.get(),
         [](void* data, const char* name, const char** attributes) {
-            static_cast<Context*>(data)->handler->startElement(LocalName(name), attributes);
+            auto* context = static_cast<Context*>(data);
+            if (++context->depth > kMaxDepth) {
+                context->tooDeep = true;
+                XML_StopParser(context->parser, XML_FALSE);
+                return;
+            }
+            context->handler->startElement(LocalName(name), attributes);
         },
         [](void* data, const char* name) {
             auto* context = static_cast<Context*>(data);
+            --context->depth;
             context->handler->endElement(LocalName(name));
             if (context->handler->done())
                 XML_StopParser(context->parser, XML_FALSE);
@@ -56,14 +69,16 @@ Parser MakeParser(Context& context) {
     return parser;
 }
 
-// Returns false once the handler asked to stop.
-bool Feed(XML_Parser parser, const char* bytes, std::size_t size, bool last) {
-    if (XML_Parse(parser, bytes, static_cast<int>(size), last) == XML_STATUS_ERROR) {
-        if (XML_GetErrorCode(parser) == XML_ERROR_ABORTED)
-            return false;
-        throw Error(std::string(kNotAWorkbook) + ": " + XML_ErrorString(XML_GetErrorCode(parser)));
-    }
-    return true;
+// Throws for malformed XML; returns false once the handler asked to stop.
+bool Check(const Context& context, XML_Status status) {
+    if (status != XML_STATUS_ERROR)
+        return true;
+    if (context.tooDeep)
+        throw Error(std::string(kNotAWorkbook) + ": its XML is nested too deeply");
+    if (XML_GetErrorCode(context.parser) == XML_ERROR_ABORTED)
+        return false;
+    throw Error(std::string(kNotAWorkbook) + ": " +
+                XML_ErrorString(XML_GetErrorCode(context.parser)));
 }
 
 } // namespace
@@ -84,12 +99,8 @@ void ParseXml(ByteStream& input, XmlHandler& handler) {
         if (!buffer)
             throw Error("Out of memory while reading the file");
         std::size_t got = input.read(static_cast<char*>(buffer), kChunk);
-        if (XML_ParseBuffer(parser.get(), static_cast<int>(got), got == 0) == XML_STATUS_ERROR) {
-            if (XML_GetErrorCode(parser.get()) == XML_ERROR_ABORTED)
-                return;
-            throw Error(std::string(kNotAWorkbook) + ": " +
-                        XML_ErrorString(XML_GetErrorCode(parser.get())));
-        }
+        if (!Check(context, XML_ParseBuffer(parser.get(), static_cast<int>(got), got == 0)))
+            return;
         if (got == 0 || handler.done())
             return;
     }
@@ -98,7 +109,8 @@ void ParseXml(ByteStream& input, XmlHandler& handler) {
 void ParseXml(std::string_view document, XmlHandler& handler) {
     Context context{nullptr, &handler};
     Parser parser = MakeParser(context);
-    Feed(parser.get(), document.data(), document.size(), true);
+    Check(context,
+          XML_Parse(parser.get(), document.data(), static_cast<int>(document.size()), XML_TRUE));
 }
 
 } // namespace gq

@@ -198,16 +198,19 @@ std::string ZipPackage::read(const std::string& name, std::uint64_t limit) const
     return bytes;
 }
 
+bool ZipPackage::isLarge(const std::string& name) const {
+    std::int64_t index = indexOf(name);
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    return index < 0 || zip_stat_index(zip_, static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
+           !(stat.valid & ZIP_STAT_SIZE) || stat.size >= kReadAheadMinBytes;
+}
+
 std::unique_ptr<ByteStream> ZipPackage::stream(const std::string& name, bool readAhead) const {
     std::int64_t index = indexOf(name);
     if (index < 0)
         throw Error(std::string(kNotAWorkbook) + ": the part " + name + " is missing");
-    // A second thread pays off only for a part big enough to outweigh starting it.
-    zip_stat_t stat;
-    zip_stat_init(&stat);
-    bool large = zip_stat_index(zip_, static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
-                 !(stat.valid & ZIP_STAT_SIZE) || stat.size >= kReadAheadMinBytes;
-    if (readAhead && large)
+    if (readAhead && isLarge(name))
         return std::make_unique<ReadAheadStream>(path_, static_cast<zip_uint64_t>(index));
     return std::make_unique<DirectStream>(zip_, static_cast<zip_uint64_t>(index), false);
 }

@@ -37,6 +37,9 @@ public:
     std::string read(const std::string& name, std::uint64_t limit = 64ull << 20) const;
     // A part of any size. With `readAhead`, a second thread inflates while the caller parses.
     std::unique_ptr<ByteStream> stream(const std::string& name, bool readAhead = false) const;
+    // Whether a part is big enough (by what the package claims) that a second thread pays off
+    // in reading it; an unknown size counts as big.
+    bool isLarge(const std::string& name) const;
 
     const std::string& path() const { return path_; }
 

@@ -1,6 +1,7 @@
 #include "OdsReader.h"
 
 #include "CellPipeline.h"
+#include "CellText.h"
 #include "Error.h"
 #include "OdsDataStyles.h"
 #include "OdsOutline.h"
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 namespace gq {
@@ -28,16 +30,14 @@ std::string AttrString(const char** attributes, std::string_view name) {
 constexpr std::uint64_t kMaxRows = 1048576;
 constexpr std::uint64_t kMaxCols = 16384;
 // A cell's text and a row's texts are held whole until the row is pushed; past these sizes the
-// rest is dropped, so a hostile text:s count or a runaway paragraph cannot exhaust memory.
-constexpr std::size_t kMaxCellText = 1 << 20;
+// rest is dropped, so a hostile text:s count or a runaway paragraph cannot exhaust memory. A
+// cell's text is then cut to what a cell holds; these bytes always hold that much.
+constexpr std::size_t kMaxCellText = 3 * kMaxCellChars + 3;
 constexpr std::size_t kMaxRowText = 64 << 20;
-// Repetition multiplies stored cells; a sheet may yield at most this many extra copies (and
-// copied text), so that a small file cannot keep a search busy for hours.
-constexpr std::uint64_t kMaxCopies = 1ull << 25;
-constexpr std::uint64_t kMaxCopiedText = 1ull << 31;
-// The pipeline holds what the parse got ahead by, and it counts cells, not bytes: each round of
-// it carries at most this much text (and one cell more), then the next round goes on.
-constexpr std::uint64_t kTextPerRound = 4 << 20;
+// Repetition multiplies stored cells: the whole workbook may yield at most this many cells (and
+// this much text) beyond those it stores, so a small file cannot keep a search busy for hours.
+constexpr std::uint64_t kMaxCopies = 1ull << 24;
+constexpr std::uint64_t kMaxCopiedText = 1ull << 30;
 
 std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
@@ -328,16 +328,22 @@ private:
         std::unique_ptr<ByteStream> stream;
         SheetEvents events;
         std::unique_ptr<ods::Driver> driver;
-        // The ready row's cells still to be pushed, from this copy on.
-        bool delivering = false;
-        std::uint64_t row = 0;
-        std::size_t cell = 0;
-        std::uint32_t copy = 0;
     };
-    enum class Outcome { Failed, RowDone, SheetEnded, DocumentEnded, Stopped, RoundFull };
+    // What repetition may still add: cells beyond those stored, and their text.
+    struct Copies {
+        std::uint64_t cells = 0;
+        std::uint64_t text = 0;
+        // Takes `count` copies of a text of `bytes` bytes; false, taking nothing, when too few
+        // are left.
+        bool take(std::uint64_t count, std::uint64_t bytes);
+    };
+    enum class Outcome { Failed, SheetEnded, DocumentEnded, Stopped };
     std::unique_ptr<Session> startSession(std::size_t sheetIndex);
-    Outcome produce(Session& session, CellVisitor& sink);
-    Outcome deliver(Session& session, CellVisitor& sink, std::uint64_t& textLeft);
+    Copies allowance(std::size_t sheetIndex);
+    // Whether a sheet's part of the content is big enough for a second thread to pay off.
+    bool spansMuch(std::size_t sheetIndex) const;
+    Outcome produce(Session& session, CellVisitor& sink, Copies& copies);
+    bool deliver(const SheetEvents& events, CellVisitor& sink, Copies& copies);
 
     ZipPackage package_;
     OdsDataStyles dataStyles_;
@@ -357,8 +363,10 @@ private:
     std::mutex codesMutex_;
     long long epoch_ = 0;
     std::unique_ptr<Session> session_;
-    std::uint64_t copiesLeft_ = 0;
-    std::uint64_t copiedTextLeft_ = 0;
+    // The workbook's copies are spent sheet by sheet in workbook order. A sheet read again gets
+    // the allowance it had at its first read, so that every read of it gives the same cells.
+    std::vector<std::optional<Copies>> allowances_;
+    std::vector<Copies> spent_;
 };
 
 void SheetEvents::start(std::string_view name, const char* qualified, const char** attributes) {
@@ -608,13 +616,19 @@ void SheetEvents::endCell() {
     cell.col = static_cast<std::uint32_t>(col);
     cell.repeat = static_cast<std::uint32_t>(std::min(cellRepeat_, kMaxCols - col + 1));
     cell.textBegin = textBegin_;
-    std::size_t textSize = texts_.size() - textBegin_;
+    // Cut to what a cell holds.
+    auto cellText = [&] {
+        std::size_t size = CellLimitPrefix(std::string_view(texts_).substr(textBegin_));
+        texts_.resize(textBegin_ + size);
+        return size;
+    };
+    std::size_t textSize = cellText();
 
     auto pushText = [&](std::string_view text) {
         texts_.resize(textBegin_);
         append(text);
         cell.kind = CellKind::String;
-        cell.textSize = texts_.size() - textBegin_;
+        cell.textSize = cellText();
         if (cell.textSize > 0)
             cells_.push_back(cell);
     };
@@ -682,7 +696,7 @@ void SheetEvents::endCell() {
 }
 
 OdsReader::OdsReader(const std::string& path) : package_(path) {
-    styleTable_.formatCodes.push_back("General");
+    styleTable_.addStyle("General");
     codes_.push_back("General");
     codeIndex_.emplace("General", 0);
 
@@ -728,8 +742,8 @@ std::uint32_t OdsReader::formatFor(std::string_view cellStyle, std::string_view 
 
 void OdsReader::publishCodes() {
     std::lock_guard lock(codesMutex_);
-    for (std::size_t i = styleTable_.formatCodes.size(); i < codes_.size(); ++i)
-        styleTable_.formatCodes.push_back(codes_[i]);
+    for (std::size_t i = styleTable_.styleCount(); i < codes_.size(); ++i)
+        styleTable_.addStyle(codes_[i]);
 }
 
 std::unique_ptr<OdsReader::Session> OdsReader::startSession(std::size_t sheetIndex) {
@@ -749,63 +763,78 @@ std::unique_ptr<OdsReader::Session> OdsReader::startSession(std::size_t sheetInd
     return std::make_unique<Session>(*this, std::move(tail), sheetIndex, true, true);
 }
 
-// Pushes the ready row, repeats and all, or as much of it as the round's text allows.
-OdsReader::Outcome OdsReader::deliver(Session& session, CellVisitor& sink,
-                                      std::uint64_t& textLeft) {
-    const SheetEvents& events = session.events;
+bool OdsReader::Copies::take(std::uint64_t count, std::uint64_t bytes) {
+    if (count == 0)
+        return true;
+    if (count > cells || bytes > text / count)
+        return false;
+    cells -= count;
+    text -= count * bytes;
+    return true;
+}
+
+bool OdsReader::spansMuch(std::size_t sheetIndex) const {
+    if (!tailsUsable_ || sheetIndex + 1 >= sheets_.size())
+        return true;
+    return sheets_[sheetIndex + 1].offset - sheets_[sheetIndex].offset >=
+           ZipPackage::kReadAheadMinBytes;
+}
+
+OdsReader::Copies OdsReader::allowance(std::size_t sheetIndex) {
+    if (allowances_.empty()) {
+        allowances_.resize(sheets_.size());
+        spent_.resize(sheets_.size());
+    }
+    if (!allowances_[sheetIndex]) {
+        Copies left{kMaxCopies, kMaxCopiedText};
+        for (std::size_t i = 0; i < sheetIndex; ++i) {
+            left.cells -= std::min(left.cells, spent_[i].cells);
+            left.text -= std::min(left.text, spent_[i].text);
+        }
+        allowances_[sheetIndex] = left;
+    }
+    return *allowances_[sheetIndex];
+}
+
+// Pushes the ready row and its repeats. A run of equal cells goes on as one cell with its width;
+// once the copies are spent, a run is passed on as its stored cell and a repeated row once.
+bool OdsReader::deliver(const SheetEvents& events, CellVisitor& sink, Copies& copies) {
     const std::uint64_t first = events.readyRow();
     const std::uint64_t last = std::min(kMaxRows, SaturatingAdd(first, events.readyRepeat()) - 1);
-    for (; session.row <= last; ++session.row, session.cell = 0) {
-        for (; session.cell < events.cells().size(); ++session.cell, session.copy = 0) {
-            const PendingCell& pending = events.cells()[session.cell];
+    for (std::uint64_t row = first; row <= last; ++row) {
+        for (const PendingCell& pending : events.cells()) {
             Cell cell;
-            cell.row = static_cast<std::uint32_t>(session.row);
+            cell.row = static_cast<std::uint32_t>(row);
+            cell.col = pending.col;
             cell.kind = pending.kind;
             cell.style = pending.style;
             cell.number = pending.number;
             cell.text =
                 std::string_view(events.texts()).substr(pending.textBegin, pending.textSize);
-            for (; session.copy < pending.repeat; ++session.copy) {
-                if (textLeft == 0)
-                    return Outcome::RoundFull;
-                if (session.row != first || session.copy != 0) {
-                    if (copiesLeft_ == 0 || copiedTextLeft_ < pending.textSize)
-                        break;
-                    --copiesLeft_;
-                    copiedTextLeft_ -= pending.textSize;
-                }
-                textLeft -= std::min<std::uint64_t>(textLeft, pending.textSize);
-                cell.col = pending.col + session.copy;
-                if (!sink.visit(cell))
-                    return Outcome::Stopped;
+            cell.repeat = pending.repeat;
+            const std::uint64_t copied = row == first ? pending.repeat - 1 : pending.repeat;
+            if (!copies.take(copied, pending.textSize)) {
+                if (row != first)
+                    return true;
+                cell.repeat = 1;
             }
+            if (!sink.visit(cell))
+                return false;
         }
-        if (copiesLeft_ == 0)
-            break;
     }
-    return Outcome::RowDone;
+    return true;
 }
 
-// Parses and pushes until the target sheet ends, the visitor stops, the round is full or the
-// document ends.
-OdsReader::Outcome OdsReader::produce(Session& session, CellVisitor& sink) {
+// Parses and pushes until the target sheet ends, the visitor stops or the document ends.
+OdsReader::Outcome OdsReader::produce(Session& session, CellVisitor& sink, Copies& copies) {
     SheetEvents& events = session.events;
-    std::uint64_t textLeft = kTextPerRound;
     for (;;) {
-        if (session.delivering) {
-            Outcome outcome = deliver(session, sink, textLeft);
-            if (outcome != Outcome::RowDone)
-                return outcome;
-            session.delivering = false;
-        }
         if (!session.driver->run(*session.stream))
             return Outcome::DocumentEnded;
         if (events.rowReady()) {
             events.rowDelivered();
-            session.delivering = true;
-            session.row = events.readyRow();
-            session.cell = 0;
-            session.copy = 0;
+            if (!deliver(events, sink, copies))
+                return Outcome::Stopped;
         } else if (events.targetEnded()) {
             return Outcome::SheetEnded;
         }
@@ -817,16 +846,16 @@ void OdsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
         throw Error("The workbook has no worksheet number " + std::to_string(sheetIndex + 1));
     if (!session_ || session_->events.nextTable() > sheetIndex)
         session_ = startSession(sheetIndex);
-    copiesLeft_ = kMaxCopies;
-    copiedTextLeft_ = kMaxCopiedText;
     session_->events.setTarget(sheetIndex);
+    const Copies allowed = allowance(sheetIndex);
+    Copies copies = allowed;
 
     // The cells reach the visitor only after the codes of their styles are in the table.
     class Publishing : public CellVisitor {
     public:
         Publishing(OdsReader& reader, CellVisitor& inner) : reader_(reader), inner_(inner) {}
         bool visit(const Cell& cell) override {
-            if (cell.style >= reader_.styleTable_.formatCodes.size())
+            if (cell.style >= reader_.styleTable_.styleCount())
                 reader_.publishCodes();
             stopped = !inner_.visit(cell);
             return !stopped;
@@ -838,16 +867,16 @@ void OdsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
         CellVisitor& inner_;
     } publishing(*this, visitor);
 
-    Outcome outcome = Outcome::Failed;
+    Outcome outcome = Outcome::Failed; // stays so when the worker throws
     try {
-        do {
-            outcome = Outcome::Failed; // stays so when the worker throws
-            PipeCells([&](CellVisitor& sink) { outcome = produce(*session_, sink); }, publishing);
-        } while (outcome == Outcome::RoundFull && !publishing.stopped);
+        PipeCells([&](CellVisitor& sink) { outcome = produce(*session_, sink, copies); },
+                  publishing, spansMuch(sheetIndex));
     } catch (...) {
         session_.reset();
         throw;
     }
+    spent_[sheetIndex].cells = std::max(spent_[sheetIndex].cells, allowed.cells - copies.cells);
+    spent_[sheetIndex].text = std::max(spent_[sheetIndex].text, allowed.text - copies.text);
     // The session lives on for the next worksheet only where this one ended. After a stop the
     // worker may have parsed on, into damage perhaps, as far as the pipeline holds: a new session
     // makes what the next read reports independent of that.

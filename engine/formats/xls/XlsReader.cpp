@@ -275,11 +275,9 @@ void XlsReader::readGlobals() {
     }
     // A format the file defines wins over the built-in code of the same number: the file says
     // what its writer showed.
-    styles_.formatCodes.reserve(xfFormats.size());
     for (std::uint16_t id : xfFormats) {
         auto found = formats.find(id);
-        std::string code = found != formats.end() ? found->second : BuiltInFormatCode(id);
-        styles_.formatCodes.push_back(code.empty() ? std::string("General") : std::move(code));
+        styles_.addStyle(found != formats.end() ? found->second : BuiltInFormatCode(id));
     }
 }
 

@@ -116,20 +116,9 @@ private:
                 break;
             }
         }
-        std::unordered_map<std::uint16_t, std::string> builtIns;
-        styles_.formatCodes.reserve(cellFormatIds.size());
         for (std::uint16_t id : cellFormatIds) {
-            if (auto custom = customCodes.find(id); custom != customCodes.end()) {
-                styles_.formatCodes.push_back(custom->second);
-                continue;
-            }
-            auto [builtIn, fresh] = builtIns.try_emplace(id);
-            if (fresh) {
-                builtIn->second = BuiltInFormatCode(id);
-                if (builtIn->second.empty())
-                    builtIn->second = "General";
-            }
-            styles_.formatCodes.push_back(builtIn->second);
+            auto custom = customCodes.find(id);
+            styles_.addStyle(custom != customCodes.end() ? custom->second : BuiltInFormatCode(id));
         }
     }
 
@@ -197,6 +186,7 @@ private:
             cell.style = p.u32(4) & 0xFFFFFFu;
             cell.number = 0;
             cell.text = {};
+            cell.sharedString = kNotShared;
             if (!decodeValue(type, p, cell))
                 continue;
             if (!visitor.visit(cell))
@@ -246,6 +236,8 @@ private:
                 return false;
             cell.kind = CellKind::String;
             cell.text = sharedString(p.u32(kCellValue));
+            if (p.u32(kCellValue) < stringEnds_.size())
+                cell.sharedString = p.u32(kCellValue);
             return true;
         case rt::CellSt:
         case rt::FmlaString:

@@ -1,5 +1,6 @@
 #include "XlsbRecords.h"
 
+#include "CellText.h"
 #include "Error.h"
 #include "Utf8.h"
 
@@ -51,7 +52,11 @@ std::size_t Payload::wideString(std::size_t offset, std::string& out) const {
     if (length == 0xFFFFFFFFu)
         return offset;
     std::size_t units = std::min<std::size_t>(length, (size - offset) / 2);
-    AppendUtf16(data + offset, units, out);
+    // A cell holds no more than this; a character is not split at the cut.
+    std::size_t kept = std::min(units, kMaxCellChars);
+    if (kept < units && kept > 0 && (data[offset + 2 * kept - 1] & 0xFC) == 0xD8)
+        --kept;
+    AppendUtf16(data + offset, kept, out);
     return offset + 2 * units;
 }
 
@@ -94,7 +99,11 @@ bool RecordReader::refill() {
 }
 
 void RecordReader::skipPending() {
-    std::size_t remaining = header_.size;
+    skip(header_.size);
+    pending_ = false;
+}
+
+void RecordReader::skip(std::size_t remaining) {
     std::size_t buffered = std::min(remaining, end_ - begin_);
     begin_ += buffered;
     remaining -= buffered;
@@ -111,7 +120,6 @@ void RecordReader::skipPending() {
             remaining -= got;
         }
     }
-    pending_ = false;
 }
 
 bool RecordReader::next() {
@@ -138,12 +146,21 @@ bool RecordReader::next() {
 Payload RecordReader::payload() {
     if (!pending_)
         return current_;
-    while (end_ - begin_ < header_.size)
+    const std::size_t held = std::min<std::size_t>(header_.size, kMaxPayload);
+    while (end_ - begin_ < held)
         if (!refill())
             throwCutOff();
-    current_ = {buffer_.get() + begin_, header_.size};
-    begin_ += header_.size;
+    current_ = {buffer_.get() + begin_, held};
+    begin_ += held;
     pending_ = false;
+    if (held < header_.size) {
+        // Skipping refills the buffer: the bytes kept move aside first.
+        if (!head_)
+            head_.reset(new unsigned char[kMaxPayload]);
+        std::memcpy(head_.get(), current_.data, held);
+        current_.data = head_.get();
+        skip(header_.size - held);
+    }
     return current_;
 }
 

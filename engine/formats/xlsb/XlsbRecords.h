@@ -125,14 +125,18 @@ public:
     bool next();
     std::uint32_t type() const { return header_.type; }
     std::uint32_t size() const { return header_.size; }
-    // The current record's bytes, valid until the next call of next().
+    // The current record's bytes, valid until the next call of next(). A record longer than
+    // kMaxPayload gives its first kMaxPayload bytes (any cell's value fits in far fewer); the
+    // rest is read past, so a record's claimed size never decides what is held in memory.
     Payload payload();
+    static constexpr std::size_t kMaxPayload = 1 << 20;
     // The gq::Error for a part that ends where the format says more must follow.
     [[noreturn]] void throwCutOff() const;
 
 private:
     bool refill();
     void skipPending();
+    void skip(std::size_t remaining);
 
     ByteStream& input_;
     std::string partName_;
@@ -144,6 +148,7 @@ private:
     RecordHeader header_;
     bool pending_ = false; // the current payload is still unread
     Payload current_;
+    std::unique_ptr<unsigned char[]> head_; // the first bytes of a record too long to hold
 };
 
 } // namespace gq::xlsb

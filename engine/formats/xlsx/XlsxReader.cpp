@@ -1,6 +1,7 @@
 #include "XlsxReader.h"
 
 #include "CellPipeline.h"
+#include "CellText.h"
 #include "Error.h"
 #include "NumberFormat.h"
 #include "OpcPackage.h"
@@ -12,22 +13,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 namespace gq {
 
 namespace {
 
 // Shared strings live in one pool: a table of a million short strings costs their bytes, not a
-// million string objects.
+// million string objects. Each string is cut to a cell's length before it gets here.
 class StringPool {
 public:
-    static constexpr std::size_t kMaxBytes = 1ull << 30;
+    static constexpr std::size_t kMaxBytes = 1ull << 30; // keeps every end within 32 bits
 
     void add(std::string_view text) {
         if (pool_.size() + text.size() > kMaxBytes)
             throw Error("The file's shared-string table is too large to read");
         pool_.append(text);
-        ends_.push_back(pool_.size());
+        ends_.push_back(static_cast<std::uint32_t>(pool_.size()));
     }
     std::size_t size() const { return ends_.size(); }
     std::string_view at(std::size_t index) const {
@@ -37,7 +39,7 @@ public:
 
 private:
     std::string pool_;
-    std::vector<std::size_t> ends_;
+    std::vector<std::uint32_t> ends_;
 };
 
 int HexValue(char c) {
@@ -76,6 +78,22 @@ void DecodeEscapes(std::string& text) {
     }
     units.finish(out);
     text.swap(out);
+}
+
+// The raw XML text of a string is collected up to this many bytes: an "_xHHHH_" escape takes
+// seven bytes a character, so this always holds a full cell's text, and the rest of an absurd
+// string is read past without being stored.
+constexpr std::size_t kMaxRawText = 7 * (kMaxCellChars + 1);
+
+void AppendBounded(std::string& text, std::string_view more) {
+    if (text.size() < kMaxRawText)
+        text.append(more.substr(0, kMaxRawText - text.size()));
+}
+
+// A string's text as the cell shows it: escapes decoded, cut to a cell's length.
+void FinishText(std::string& text) {
+    DecodeEscapes(text);
+    CutToCellLimit(text);
 }
 
 bool ParseBool(const char* value) {
@@ -165,14 +183,14 @@ public:
         } else if (name == "rPh") {
             --phonetic_;
         } else if (name == "si") {
-            DecodeEscapes(text_);
+            FinishText(text_);
             pool_.add(text_);
             inItem_ = false;
         }
     }
     void characters(std::string_view text) override {
         if (inText_)
-            text_.append(text);
+            AppendBounded(text_, text);
     }
 
 private:
@@ -213,8 +231,7 @@ public:
     void finish() {
         for (int id : xfFormatIds_) {
             auto custom = custom_.find(id);
-            std::string code = custom != custom_.end() ? custom->second : BuiltInFormatCode(id);
-            styles_.formatCodes.push_back(code.empty() ? "General" : code);
+            styles_.addStyle(custom != custom_.end() ? custom->second : BuiltInFormatCode(id));
         }
     }
 
@@ -234,28 +251,35 @@ class WorkbookHandler : public XmlHandler {
 public:
     WorkbookHandler(const std::vector<Relationship>& relationships, std::vector<SheetRef>& sheets,
                     bool& date1904)
-        : relationships_(relationships), sheets_(sheets), date1904_(date1904) {}
+        : sheets_(sheets), date1904_(date1904) {
+        for (const auto& relationship : relationships)
+            if (relationship.type == "worksheet")
+                worksheets_.emplace(relationship.id, relationship.target);
+    }
 
     void startElement(std::string_view name, const char** attributes) override {
-        if (name == "workbookPr") {
+        // Only the workbook's own properties: an extension list may carry a workbookPr of
+        // another namespace ("x15:workbookPr") that says nothing about the date system.
+        if (name == "workbookPr" && depth_ == 1) {
             date1904_ = ParseBool(XmlAttribute(attributes, "date1904"));
         } else if (name == "sheet") {
             const char* sheetName = XmlAttribute(attributes, "name");
             const char* id = XmlAttribute(attributes, "id");
             if (!sheetName || !id)
                 return;
-            for (const auto& relationship : relationships_)
-                if (relationship.id == id && relationship.type == "worksheet")
-                    sheets_.push_back({sheetName, relationship.target});
+            if (auto found = worksheets_.find(id); found != worksheets_.end())
+                sheets_.push_back({sheetName, found->second});
         }
+        ++depth_;
     }
-    void endElement(std::string_view) override {}
+    void endElement(std::string_view) override { --depth_; }
     void characters(std::string_view) override {}
 
 private:
-    const std::vector<Relationship>& relationships_;
+    std::unordered_map<std::string, std::string> worksheets_; // relationship id -> part
     std::vector<SheetRef>& sheets_;
     bool& date1904_;
+    int depth_ = 0;
 };
 
 class SheetHandler : public XmlHandler {
@@ -294,7 +318,7 @@ public:
     }
     void characters(std::string_view text) override {
         if (collecting_)
-            value_.append(text);
+            AppendBounded(value_, text);
     }
     bool done() const override { return stopped_; }
 
@@ -360,12 +384,13 @@ private:
             if (ParseNumber(std::string_view(value_), index) && index < strings_.size()) {
                 cell.kind = CellKind::String;
                 cell.text = strings_.at(index);
+                cell.sharedString = static_cast<std::uint32_t>(index);
             }
             break;
         }
         case Type::FormulaString:
         case Type::Inline:
-            DecodeEscapes(value_);
+            FinishText(value_);
             cell.kind = CellKind::String;
             cell.text = value_;
             break;
@@ -374,6 +399,7 @@ private:
             cell.number = value_ == "1" || value_ == "true" ? 1 : 0;
             break;
         case Type::Error:
+            CutToCellLimit(value_);
             cell.kind = value_.empty() ? CellKind::Blank : CellKind::Error;
             cell.text = value_;
             break;
@@ -426,13 +452,14 @@ public:
     const StyleTable& styles() const override { return styles_; }
 
     void readCells(std::size_t sheetIndex, CellVisitor& visitor) override {
-        auto input = package_.stream(sheets_.at(sheetIndex).part, true);
+        const std::string& part = sheets_.at(sheetIndex).part;
+        auto input = package_.stream(part, true);
         PipeCells(
             [&](CellVisitor& sink) {
                 SheetHandler handler(strings_, styles_.date1904, sink);
                 ParseXml(*input, handler);
             },
-            visitor);
+            visitor, package_.isLarge(part));
     }
 
 private:

@@ -196,6 +196,9 @@ TEST_F(WorkbookSearchTest, MalformedPatternIsReportedOncePerSearch) {
 }
 
 TEST_F(WorkbookSearchTest, NullWorkbookYieldsNothingAndTheExportIsRemoved) {
+    // A folder of its own: other programs' exports may lie in the shared one.
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QByteArray::fromStdString(dir_.path("")));
     gq::ExcelSearchWorkbook(path_, nullptr, host_);
     EXPECT_TRUE(host_.rows.empty());
     host_.locations = false;
@@ -204,6 +207,82 @@ TEST_F(WorkbookSearchTest, NullWorkbookYieldsNothingAndTheExportIsRemoved) {
     EXPECT_TRUE(QDir(QDir::tempPath())
                     .entryList({"gridquest-export-*"}, QDir::Files | QDir::Hidden)
                     .isEmpty());
+    if (saved.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", saved);
+}
+
+TEST(WorkbookSearch, AJudgedSharedStringIsJudgedAgainWhenTheTermOrCaseChanges) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("shared.xlsx");
+    gqtest::WriteXlsx(path, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "S");
+        for (int row = 0; row < 9; ++row)
+            worksheet_write_string(sheet, row, 0, row % 2 ? "Pear" : "Apple", nullptr);
+    });
+    gq::Workbook workbook(path);
+    RecordingHost host;
+    host.text = "apple";
+    int cells = 0;
+    // Rows 1-3 with "apple", 4-6 with "pear", 7-9 with "pear" matching case.
+    host.onYield = [&] {
+        ++cells;
+        if (cells == 5)
+            host.text = "pear";
+        if (cells == 8) {
+            host.matchCaseOption = true;
+            host.ignoreCaseOption = false;
+        }
+    };
+    gq::ExcelSearchWorkbook(path, &workbook, host);
+    std::vector<std::string> locations;
+    for (const auto& row : host.rows)
+        locations.push_back(row.location);
+    EXPECT_EQ(locations, (std::vector<std::string>{"A1", "A3", "A4", "A6"}));
+}
+
+TEST(WorkbookSearch, ARunOfEqualCellsIsTestedOnceAndGivesARowForEachOfItsCells) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("runs.ods");
+    gqtest::WriteZip(
+        path,
+        {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+         {"content.xml",
+          R"(<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
+          R"(xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" )"
+          R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"><office:body>)"
+          R"(<office:spreadsheet><table:table table:name="S"><table:table-row>)"
+          R"(<table:table-cell table:number-columns-repeated="16384" office:value-type="string">)"
+          R"(<text:p>tea</text:p></table:table-cell></table:table-row></table:table>)"
+          R"(</office:spreadsheet></office:body></office:document-content>)"}});
+    gq::Workbook workbook(path);
+    class CountingHost : public RecordingHost {
+    public:
+        std::string searchText() override {
+            ++reads;
+            return RecordingHost::searchText();
+        }
+        int reads = 0;
+    } host;
+    host.text = "coffee";
+    gq::SearchCounts counts = gq::ExcelSearchWorkbook(path, &workbook, host);
+    EXPECT_TRUE(host.rows.empty());
+    EXPECT_EQ(host.reads, 1);
+    EXPECT_EQ(counts.cells, 16384u);
+
+    host.text = "tea";
+    gq::ExcelSearchWorkbook(path, &workbook, host);
+    ASSERT_EQ(host.rows.size(), 16384u);
+    EXPECT_EQ(host.rows.back().location, "XFD1");
+    EXPECT_EQ(host.rows.back().col, "16384");
+
+    // The stop flag is read cell by cell inside the run: a press during the yield before the
+    // 11th cell ends the scan after that cell, as anywhere else.
+    host.rows.clear();
+    host.onYield = [&] { host.stop = host.rows.size() >= 10; };
+    gq::ExcelSearchWorkbook(path, &workbook, host);
+    EXPECT_EQ(host.rows.size(), 11u);
 }
 
 TEST(SharedFileRoutines, FileExistsAndDeleteTempFile) {

@@ -1,3 +1,4 @@
+#include "CellText.h"
 #include "DisplayText.h"
 #include "Error.h"
 #include "OdsOutline.h"
@@ -40,10 +41,10 @@ Grid ReadSheet(gq::FormatReader& reader, std::size_t index) {
     Visitor visitor([&](const gq::Cell& cell) {
         std::pair<std::uint32_t, std::uint32_t> at{cell.row, cell.col};
         EXPECT_LT(last, at) << "cells out of row-major order";
-        last = at;
+        last = {cell.row, cell.col + cell.repeat - 1};
         display.textOf(cell, text);
-        if (!text.empty())
-            grid[at] = text;
+        for (std::uint32_t i = 0; i < cell.repeat && !text.empty(); ++i)
+            grid[{cell.row, cell.col + i}] = text;
         return true;
     });
     reader.readCells(index, visitor);
@@ -192,13 +193,19 @@ std::string WriteOds(const gqtest::TempDir& dir, const std::string& content,
     return path;
 }
 
+// Every cell a run stands for, one by one.
 std::vector<gq::Cell> Cells(gq::FormatReader& reader, std::size_t sheet,
                             std::vector<std::string>* texts = nullptr) {
     std::vector<gq::Cell> cells;
-    Visitor visitor([&](const gq::Cell& cell) {
-        cells.push_back(cell);
-        if (texts)
-            texts->emplace_back(cell.text);
+    Visitor visitor([&](const gq::Cell& run) {
+        for (std::uint32_t i = 0; i < run.repeat; ++i) {
+            gq::Cell cell = run;
+            cell.col += i;
+            cell.repeat = 1;
+            cells.push_back(cell);
+            if (texts)
+                texts->emplace_back(cell.text);
+        }
         return true;
     });
     reader.readCells(sheet, visitor);
@@ -342,8 +349,8 @@ TEST(OdsReader, DerivesFormatCodesFromNumberStyles) {
         auto reader = gq::OpenOdsReader(path);
         auto cells = Cells(*reader, 0);
         ASSERT_EQ(cells.size(), 1u) << c.style;
-        ASSERT_LT(cells[0].style, reader->styles().formatCodes.size());
-        EXPECT_EQ(reader->styles().formatCodes[cells[0].style], c.code) << c.style;
+        ASSERT_LT(cells[0].style, reader->styles().styleCount());
+        EXPECT_EQ(reader->styles().code(cells[0].style), c.code) << c.style;
     }
 }
 
@@ -448,7 +455,7 @@ TEST(OdsReader, ValuesWithoutTextBecomeNumbersWithAFormat) {
         ASSERT_EQ(cells.size(), 1u) << c.attributes;
         EXPECT_EQ(cells[0].kind, c.kind) << c.attributes;
         EXPECT_NEAR(cells[0].number, c.number, 1e-9) << c.attributes;
-        EXPECT_EQ(reader->styles().formatCodes.at(cells[0].style), c.code) << c.attributes;
+        EXPECT_EQ(reader->styles().code(cells[0].style), c.code) << c.attributes;
     }
 }
 
@@ -497,11 +504,11 @@ TEST(OdsReader, StylesComeFromTheCellThenTheRowThenTheColumn) {
     auto reader = gq::OpenOdsReader(WriteOds(dir, Content(Table("S", rows), styles)));
     auto cells = Cells(*reader, 0);
     ASSERT_EQ(cells.size(), 4u);
-    const auto& codes = reader->styles().formatCodes;
-    EXPECT_EQ(codes.at(cells[0].style), "0.0");
-    EXPECT_EQ(codes.at(cells[1].style), "0.000");
-    EXPECT_EQ(codes.at(cells[2].style), "General");
-    EXPECT_EQ(codes.at(cells[3].style), "0.00");
+    const auto& table = reader->styles();
+    EXPECT_EQ(table.code(cells[0].style), "0.0");
+    EXPECT_EQ(table.code(cells[1].style), "0.000");
+    EXPECT_EQ(table.code(cells[2].style), "General");
+    EXPECT_EQ(table.code(cells[3].style), "0.00");
 }
 
 TEST(OdsReader, NullDate1904SwitchesTheDateSystem) {
@@ -616,39 +623,56 @@ TEST(OdsReader, RepetitionIsBoundedBySheetSize) {
     std::uint32_t lastRow = 0, maxCol = 0;
     Visitor visitor([&](const gq::Cell& cell) {
         ++count;
-        ones += cell.text == "1";
+        ones += cell.text == "1" ? cell.repeat : 0;
         rs += cell.text == "r";
         EXPECT_NE(cell.text, "past");
         EXPECT_NE(cell.text, "beyond");
         lastRow = cell.row;
-        maxCol = std::max(maxCol, cell.col);
+        maxCol = std::max(maxCol, cell.col + cell.repeat - 1);
         return true;
     });
     reader->readCells(0, visitor);
+    // The repeated value arrives as one run of the whole row's width.
     EXPECT_EQ(ones, 16384u);
     EXPECT_EQ(rs, 1048576u - 11);
     EXPECT_EQ(lastRow, 1048576u);
     EXPECT_EQ(maxCol, 16384u);
 }
 
-TEST(OdsReader, ARepeatedBlockOfTheWholeSheetStopsAtTheCopyBudget) {
-    std::string rows = "<table:table-row table:number-rows-repeated=\"1048576\"><table:table-cell "
-                       "table:number-columns-repeated=\"16384\" office:value-type=\"string\">"
-                       "<text:p>x</text:p></table:table-cell></table:table-row>";
+TEST(OdsReader, RepetitionIsBoundedPerWorkbookAndEveryReadGivesTheSameCells) {
+    const std::string block =
+        "<table:table-row table:number-rows-repeated=\"1048576\"><table:table-cell "
+        "table:number-columns-repeated=\"16384\" office:value-type=\"string\">"
+        "<text:p>x</text:p></table:table-cell></table:table-row>";
     gqtest::TempDir dir;
-    auto reader = gq::OpenOdsReader(WriteOds(dir, Content(Table("S", rows))));
-    std::uint64_t count = 0;
-    Visitor visitor([&](const gq::Cell&) {
-        ++count;
-        return true;
-    });
-    reader->readCells(0, visitor);
-    EXPECT_GE(count, 16384u);
-    EXPECT_LE(count, (1u << 25) + 1);
+    auto reader = gq::OpenOdsReader(
+        WriteOds(dir, Content(Table("A", block) + Table("B", block) + Table("C", block))));
+    // Cells as the runs stand for them, and the visits it took.
+    auto read = [&](std::size_t sheet) {
+        std::pair<std::uint64_t, std::uint64_t> cellsAndVisits{0, 0};
+        Visitor visitor([&](const gq::Cell& cell) {
+            cellsAndVisits.first += cell.repeat;
+            ++cellsAndVisits.second;
+            return true;
+        });
+        reader->readCells(sheet, visitor);
+        return cellsAndVisits;
+    };
+    const auto a = read(0), b = read(1), c = read(2);
+    // A run of the whole row is one visit; the first sheet spends the workbook's copies and
+    // the later ones give only the cell they store.
+    EXPECT_EQ(a.second, a.first / 16384);
+    EXPECT_GE(a.first, 1u << 23);
+    EXPECT_LE(a.first + b.first + c.first, (1u << 24) + 3);
+    EXPECT_EQ(c.first, 1u);
+    // Read again, in another order, a sheet gives what it gave the first time.
+    EXPECT_EQ(read(2), c);
+    EXPECT_EQ(read(0), a);
+    EXPECT_EQ(read(1), b);
 }
 
 TEST(OdsReader, RepeatedLongTextsArriveWholeAndInOrder) {
-    // Far more text than the pipeline takes at once, so that rows stop and go on part-way.
+    // Far more text than the pipeline takes at once, and longer than a cell holds.
     const std::string text(100000, 't');
     std::string rows = "<table:table-row table:number-rows-repeated=\"3\"><table:table-cell "
                        "table:number-columns-repeated=\"100\" office:value-type=\"string\">"
@@ -658,19 +682,18 @@ TEST(OdsReader, RepeatedLongTextsArriveWholeAndInOrder) {
                        "office:value=\"5\"/></table:table-row>";
     gqtest::TempDir dir;
     auto reader = gq::OpenOdsReader(WriteOds(dir, Content(Table("S", rows))));
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> at;
-    std::size_t wrong = 0;
-    Visitor visitor([&](const gq::Cell& cell) {
-        at.emplace_back(cell.row, cell.col);
-        wrong += cell.col <= 100 ? cell.text != text : cell.number != 5;
-        return true;
-    });
-    reader->readCells(0, visitor);
-    ASSERT_EQ(at.size(), 303u);
-    EXPECT_EQ(wrong, 0u);
-    for (std::size_t i = 0; i < at.size(); ++i)
-        EXPECT_EQ(at[i], std::make_pair(static_cast<std::uint32_t>(i / 101 + 1),
-                                        static_cast<std::uint32_t>(i % 101 + 1)));
+    std::vector<std::string> texts;
+    auto cells = Cells(*reader, 0, &texts);
+    ASSERT_EQ(cells.size(), 303u);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        EXPECT_EQ(std::make_pair(cells[i].row, cells[i].col),
+                  std::make_pair(static_cast<std::uint32_t>(i / 101 + 1),
+                                 static_cast<std::uint32_t>(i % 101 + 1)));
+        if (cells[i].col <= 100)
+            EXPECT_EQ(texts[i], std::string(gq::kMaxCellChars, 't')) << i;
+        else
+            EXPECT_EQ(cells[i].number, 5) << i;
+    }
 }
 
 TEST(OdsReader, AHugeSpaceCountIsCut) {
@@ -681,7 +704,7 @@ TEST(OdsReader, AHugeSpaceCountIsCut) {
                              "</text:p></table:table-cell>"))));
     std::vector<std::string> texts;
     ASSERT_EQ(Cells(*reader, 0, &texts).size(), 1u);
-    EXPECT_EQ(texts[0].size(), 1u << 20);
+    EXPECT_EQ(texts[0].size(), gq::kMaxCellChars);
     EXPECT_EQ(texts[0].substr(0, 2), "a ");
 }
 

@@ -43,9 +43,7 @@ std::vector<Sheet> ReadAll(gq::FormatReader& reader) {
             const gq::StyleTable* styles;
             Sheet cells;
             bool visit(const gq::Cell& c) override {
-                std::string format = c.style < styles->formatCodes.size()
-                                         ? styles->formatCodes[c.style]
-                                         : std::string("General");
+                std::string format = styles->code(c.style);
                 cells.push_back(
                     {c.row, c.col, c.kind, c.number, std::string(c.text), format, c.style});
                 return true;

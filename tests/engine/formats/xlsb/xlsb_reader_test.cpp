@@ -1,3 +1,4 @@
+#include "CellText.h"
 #include "DisplayText.h"
 #include "Error.h"
 #include "FormatReader.h"
@@ -241,6 +242,46 @@ TEST(XlsbReader, ReadsEveryKindOfCellInRowMajorOrder) {
     EXPECT_EQ(codes, "#NULL! #DIV/0! #VALUE! #REF! #NAME? #NUM! #N/A #GETTING_DATA ");
 }
 
+TEST(XlsbReader, LongStringsAndRecordsCostACellsWorth) {
+    gqtest::TempDir dir;
+    Book book;
+    const std::u16string longText = u"tea" + std::u16string(70000, u'a');
+    // A surrogate pair across the cut is left out whole.
+    const std::u16string astral =
+        std::u16string(gq::kMaxCellChars - 1, u'x') + u"\U0001F600" + u"tail";
+    book.strings = {longText};
+    // A formula string whose record runs on for 3 MB beyond its text.
+    book.sheets = {Sheet(Row(0) + CellRec(rt::CellIsst, 0, U32(0)) +
+                         CellRec(rt::CellIsst, 1, U32(0)) + CellRec(rt::CellSt, 2, Wide(astral)) +
+                         CellRec(rt::FmlaString, 3, Wide(u"cached") + std::string(3 << 20, 'f')) +
+                         CellRec(rt::CellRk, 4, U32(7 << 2 | 2)))};
+    auto reader = OpenFormatReader(WriteBook(dir, book));
+    std::vector<Cell> cells;
+    std::vector<std::string> texts;
+    class Collect : public CellVisitor {
+    public:
+        Collect(std::vector<Cell>& cells, std::vector<std::string>& texts)
+            : cells_(cells), texts_(texts) {}
+        bool visit(const Cell& cell) override {
+            cells_.push_back(cell);
+            texts_.emplace_back(cell.text);
+            return true;
+        }
+
+    private:
+        std::vector<Cell>& cells_;
+        std::vector<std::string>& texts_;
+    } collect(cells, texts);
+    reader->readCells(0, collect);
+    ASSERT_EQ(cells.size(), 5u);
+    EXPECT_EQ(texts[0], "tea" + std::string(gq::kMaxCellChars - 3, 'a'));
+    EXPECT_EQ(cells[0].sharedString, 0u);
+    EXPECT_EQ(cells[0].text.data(), cells[1].text.data());
+    EXPECT_EQ(texts[2], std::string(gq::kMaxCellChars - 1, 'x'));
+    EXPECT_EQ(texts[3], "cached");
+    EXPECT_EQ(cells[4].number, 7);
+}
+
 TEST(XlsbReader, ListsWorksheetsWithTheirFormatsAndDateSystem) {
     auto xf = [](unsigned format) {
         return Rec(rt::XF, U16(0) + U16(format) + std::string(12, '\0'));
@@ -256,7 +297,10 @@ TEST(XlsbReader, ListsWorksheetsWithTheirFormatsAndDateSystem) {
     auto reader = OpenFormatReader(WriteBook(dir, book));
     EXPECT_EQ(reader->worksheetNames(), (std::vector<std::string>{"S1", "S2"}));
     std::string percent = BuiltInFormatCode(10).empty() ? "General" : BuiltInFormatCode(10);
-    EXPECT_EQ(reader->styles().formatCodes,
+    std::vector<std::string> codes;
+    for (std::uint32_t style = 0; style < reader->styles().styleCount(); ++style)
+        codes.push_back(reader->styles().code(style));
+    EXPECT_EQ(codes,
               (std::vector<std::string>{"General", "0.0\\ \"m\"", "dd/mm", "General", percent}));
     EXPECT_TRUE(reader->styles().date1904);
     Collector none;

@@ -1,3 +1,4 @@
+#include "CellText.h"
 #include "Error.h"
 #include "FormatReader.h"
 #include "Spreadsheet.h"
@@ -184,6 +185,68 @@ TEST(XlsxReader, ReadsTheStrictVariantAnd1904Dates) {
     EXPECT_EQ(workbook.worksheets()[0]->text(1, 2), "7");
 }
 
+TEST(XlsxReader, TheDateSystemComesFromTheWorkbooksOwnProperties) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("1904.xlsx");
+    // Later programs add a workbookPr of their own namespace in an extension list.
+    WriteHandMadeXlsx(path, Sheet(R"(<row r="1"><c r="A1" s="0"><v>1</v></c></row>)"), "",
+                      R"(<x:workbookPr date1904="1"/><x:extLst><x:ext uri="{1}">)"
+                      R"(<x15:workbookPr xmlns:x15="urn:x15" chartTrackingRefBase="1"/>)"
+                      R"(</x:ext></x:extLst>)");
+    EXPECT_TRUE(gq::OpenFormatReader(path)->styles().date1904);
+
+    std::string real = gqtest::RealFixture("SheetJS_test_files__1904__1904.xlsx");
+    if (real.empty())
+        GTEST_SKIP() << "the shared real workbooks are not beside the project";
+    EXPECT_TRUE(gq::OpenFormatReader(real)->styles().date1904);
+}
+
+TEST(XlsxReader, LongStringsAreCutAsACellHoldsThemAndSharedOnesTravelByIndex) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("long.xlsx");
+    const std::string longText = "tea" + std::string(100000, 'a');
+    // An escaped character takes seven bytes in the file but one in the cell.
+    std::string escaped;
+    for (int i = 0; i < 40000; ++i)
+        escaped += "_x0041_";
+    WriteHandMadeXlsx(
+        path,
+        Sheet(R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>0</v></c>)"
+              R"(<c r="C1" t="inlineStr"><is><t>)" +
+              longText + R"(</t></is></c><c r="D1" t="s"><v>1</v></c></row>)"),
+        R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><si><t>)" +
+            longText + "</t></si><si><t>" + escaped + "</t></si></sst>");
+    auto reader = gq::OpenFormatReader(path);
+    std::vector<gq::Cell> cells;
+    std::vector<std::string> texts;
+    class Collect : public gq::CellVisitor {
+    public:
+        Collect(std::vector<gq::Cell>& cells, std::vector<std::string>& texts)
+            : cells_(cells), texts_(texts) {}
+        bool visit(const gq::Cell& cell) override {
+            cells_.push_back(cell);
+            texts_.emplace_back(cell.text);
+            return true;
+        }
+
+    private:
+        std::vector<gq::Cell>& cells_;
+        std::vector<std::string>& texts_;
+    } collect(cells, texts);
+    reader->readCells(0, collect);
+    ASSERT_EQ(cells.size(), 4u);
+    const std::string cut = longText.substr(0, gq::kMaxCellChars);
+    EXPECT_EQ(texts[0], cut);
+    EXPECT_EQ(texts[1], cut);
+    EXPECT_EQ(texts[2], cut);
+    EXPECT_EQ(texts[3], std::string(gq::kMaxCellChars, 'A'));
+    EXPECT_EQ(cells[0].sharedString, 0u);
+    EXPECT_EQ(cells[3].sharedString, 1u);
+    EXPECT_EQ(cells[2].sharedString, gq::kNotShared);
+    // Both cells of the first string show the one copy the reader keeps.
+    EXPECT_EQ(cells[0].text.data(), cells[1].text.data());
+}
+
 TEST(XlsxReader, RefusesDamagedAndHostilePackagesWithAReason) {
     gqtest::TempDir dir;
     std::string good = dir.path("good.xlsx");
@@ -210,6 +273,14 @@ TEST(XlsxReader, RefusesDamagedAndHostilePackagesWithAReason) {
     std::string bomb = dir.path("bomb.xlsx");
     WriteHandMadeXlsx(bomb, Sheet("") + std::string(300u << 20, ' '));
     EXPECT_NE(ErrorOf(bomb).find("decompression bomb"), std::string::npos);
+
+    // Nesting costs the parser memory at every level: a part nested absurdly deep is refused.
+    std::string nested = dir.path("nested.xlsx");
+    std::string deep;
+    for (int i = 0; i < 20000; ++i)
+        deep += "<x>";
+    WriteHandMadeXlsx(nested, Sheet(deep));
+    EXPECT_NE(ErrorOf(nested).find("nested too deeply"), std::string::npos);
 
     std::string missing = dir.path("missing.xlsx");
     EXPECT_EQ(ErrorOf(missing), "The file does not exist");
@@ -244,6 +315,26 @@ TEST(TextExport, WritesRowsFromColumnAWithQuotesAndCrLf) {
     workbook.saveAs(out, gq::FileFormat::TextTabDelimited, workbook.worksheets()[0].get());
     EXPECT_EQ(gqtest::ReadFile(out),
               "\tb1\r\n\r\n\"say \"\"hi\"\"\"\t\t\t\"two\nlines\"\r\n\t\t5\r\n");
+}
+
+TEST(TextExport, ALineIsCutAtItsBoundAndTheRowsAfterItFollow) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("wide.xlsx");
+    const std::string cell(30000, 'w');
+    gqtest::WriteXlsx(path, [&](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        for (int col = 0; col < 300; ++col)
+            worksheet_write_string(sheet, 0, col, cell.c_str(), nullptr);
+        worksheet_write_string(sheet, 1, 0, "after", nullptr);
+    });
+    gq::Workbook workbook(path);
+    std::string out = dir.path("export.txt");
+    workbook.saveAs(out, gq::FileFormat::TextTabDelimited, workbook.worksheets()[0].get());
+    std::string text = gqtest::ReadFile(out);
+    std::size_t end = text.find("\r\n");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(end, 4u << 20); // 9 MB of row, cut at 4 MiB
+    EXPECT_EQ(text.substr(end), "\r\nafter\r\n");
 }
 
 } // namespace
