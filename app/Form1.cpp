@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -71,10 +72,16 @@ int TwipsToPixels(int twips, int dotsPerInch) {
     return static_cast<int>(std::lround(twips * static_cast<double>(dotsPerInch) / 1440.0));
 }
 
+QString ProgramFolder() {
+    QDir binary(QCoreApplication::applicationDirPath());
+    if (binary.exists(QStringLiteral("Samples")) || binary.exists(QStringLiteral("HAND-M.CUR")))
+        return binary.path();
+    return QDir::cleanPath(binary.filePath(QStringLiteral("../share/gridquest")));
+}
+
 Form1::Form1(Form1Setup setup, QWidget* parent)
     : QWidget(parent), prompts_(setup.prompts),
-      programFolder_(setup.programFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                   : setup.programFolder),
+      programFolder_(setup.programFolder.isEmpty() ? ProgramFolder() : setup.programFolder),
       timeSliceMs_(setup.timeSliceMs),
       sheetSocketName_(setup.sheetSocketName.isEmpty() ? SheetSocketName() : setup.sheetSocketName),
       displayName_(setup.displayName), saveSampleSnapshot_(std::move(setup.saveSampleSnapshot)),

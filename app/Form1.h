@@ -43,9 +43,14 @@ QString ApplicationTitleFor(const QString& displayName);
 // Design units (1/1440 inch) at a logical resolution.
 int TwipsToPixels(int twips, int dotsPerInch);
 
+// The folder of the program's own files (samples, pointer images, skin): the running binary's
+// folder when it holds them, as in the build tree, else ../share/gridquest beside it, where
+// they are installed.
+QString ProgramFolder();
+
 struct Form1Setup {
     Prompts* prompts = nullptr;
-    QString programFolder;   // empty: the folder of the running program
+    QString programFolder;   // empty: ProgramFolder()
     int timeSliceMs = 15;    // the least time between two event passes of a yielding loop
     QString sheetSocketName; // empty: the per-user name of a running sheet window
     QString displayName = kDisplayName;

@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QImageReader>
-#include <QPainter>
 #include <QPixmap>
 
 #include <algorithm>
@@ -46,31 +45,8 @@ QCursor LoadPointerFile(const QString& path) {
 
 QIcon ApplicationIcon() {
     QIcon icon;
-    for (int size : {16, 32, 48, 64}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(size / 64.0, size / 64.0);
-        // The sheet: a white page with a green header row and grid lines.
-        painter.setPen(QPen(QColor(0x2e, 0x5e, 0x3a), 2));
-        painter.setBrush(Qt::white);
-        painter.drawRect(QRectF(4, 4, 44, 44));
-        painter.fillRect(QRectF(5, 5, 42, 10), QColor(0x3c, 0x8d, 0x4f));
-        painter.setPen(QPen(QColor(0x9a, 0xb8, 0xa2), 1.5));
-        for (int x = 18; x < 48; x += 14)
-            painter.drawLine(QPointF(x, 15), QPointF(x, 47));
-        for (int y = 26; y < 48; y += 11)
-            painter.drawLine(QPointF(5, y), QPointF(47, y));
-        // The glass over its lower right corner.
-        painter.setPen(QPen(QColor(0x1f, 0x3a, 0x66), 7, Qt::SolidLine, Qt::RoundCap));
-        painter.drawLine(QPointF(47, 47), QPointF(59, 59));
-        painter.setPen(QPen(QColor(0x1f, 0x3a, 0x66), 5));
-        painter.setBrush(QColor(0xd8, 0xe8, 0xff, 200));
-        painter.drawEllipse(QPointF(38, 38), 13, 13);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
+    for (const char* size : {"48x48", "256x256"})
+        icon.addFile(QStringLiteral(":/icons/%1/example.norvane.Gridquest.png").arg(size));
     return icon;
 }
 

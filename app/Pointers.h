@@ -11,7 +11,7 @@ namespace gq {
 // holds no readable image.
 QCursor LoadPointerFile(const QString& path);
 
-// The program's icon, drawn: a small grid under a magnifying glass.
+// The program's icon: the images that are installed for the desktop (desktop/icons).
 QIcon ApplicationIcon();
 
 } // namespace gq

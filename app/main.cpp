@@ -7,6 +7,8 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("gridquest"));
+    // Lets the desktop match the window to its menu entry and icon (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.norvane.Gridquest"));
     gq::DialogPrompts prompts;
     gq::Form1Setup setup;
     setup.prompts = &prompts;

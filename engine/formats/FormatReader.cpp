@@ -9,7 +9,7 @@
 #include "XlsxReader.h"
 #include "ZipPackage.h"
 
-#include <QFileInfo>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
@@ -48,10 +48,11 @@ Container Sniff(const std::string& head) {
 }
 
 std::string ReadHead(const std::string& path) {
-    QFileInfo info(QString::fromStdString(path));
-    if (!info.exists())
+    // The path's own bytes: a name that is not UTF-8 must still be found.
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
         throw Error("The file does not exist");
-    if (info.isDir())
+    if (S_ISDIR(info.st_mode))
         throw Error("The path is a folder, not a file");
     std::ifstream in(path, std::ios::binary);
     if (!in)

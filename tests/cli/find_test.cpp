@@ -33,7 +33,7 @@ TEST_F(FindTest, PrintsOneEscapedLinePerResultAndExitsLikeGrep) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out,
               book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
-    run = find({"-c", "ea", book_});
+    run = find({"-s", "ea", book_});
     EXPECT_EQ(run.out, book_ + "\tSheet A\tA1\tBread\t1\t1\n");
     run = find({"--match-case", "zzz", book_});
     EXPECT_EQ(run.exitCode, 1);
