@@ -1362,8 +1362,33 @@ std::string NumberFormat::formatText(std::string_view text) const {
     return out;
 }
 
+namespace {
+
+// Ids that East Asian and Thai versions define without writing their codes (ECMA-376 Part 1,
+// 18.8.30), as an en-US installation shows them:
+//   27-36, 50-58  the locale's dates and times             -> 14, the short date
+//   59-62         t0, t0.00, t#,##0, t#,##0.00 (Thai)       -> 1-4
+//   67-70         t0%, t0.00%, t# ?/?, t# ??/??             -> 9, 10, 12, 13
+//   71-74         d/m/yyyy, d-mmm-yy, d-mmm, mmm-yy (Thai)  -> 14-17
+//   75-77         h:mm, h:mm:ss, d/m/yyyy h:mm (Thai)       -> 20-22
+//   78-80         mm:ss, [h]:mm:ss, mm:ss.0 (Thai)          -> 45-47
+//   81            d/m/bb, the Buddhist-era short date       -> 14
+int EnUsBuiltInId(int id) {
+    if ((id >= 27 && id <= 36) || (id >= 50 && id <= 58) || id == 81)
+        return 14;
+    if (id >= 59 && id <= 62)
+        return id - 58;
+    if (id >= 67 && id <= 80) {
+        constexpr int shown[] = {9, 10, 12, 13, 14, 15, 16, 17, 20, 21, 22, 45, 46, 47};
+        return shown[id - 67];
+    }
+    return id;
+}
+
+} // namespace
+
 std::string BuiltInFormatCode(int id) {
-    switch (id) {
+    switch (EnUsBuiltInId(id)) {
     case 0:
         return "General";
     case 1:

@@ -229,11 +229,11 @@ TEST(NumberFormat, BuiltInIds) {
     EXPECT_EQ(gq::BuiltInFormatCode(0), "General");
     EXPECT_EQ(gq::BuiltInFormatCode(14), "m/d/yyyy");
     EXPECT_EQ(gq::BuiltInFormatCode(22), "m/d/yyyy h:mm");
-    for (int id : {-1, 23, 30, 36, 50, 163, 164, 1000})
+    for (int id : {-1, 23, 26, 63, 66, 82, 163, 164, 1000})
         EXPECT_EQ(gq::BuiltInFormatCode(id), "") << id;
     // Every known id compiles to a real format (none falls back to General for 1234.5).
-    for (int id = 1; id <= 49; ++id) {
-        if (id >= 23 && id <= 36)
+    for (int id = 1; id <= 81; ++id) {
+        if ((id >= 23 && id <= 26) || (id >= 63 && id <= 66))
             continue;
         std::string code = gq::BuiltInFormatCode(id);
         ASSERT_FALSE(code.empty()) << id;
@@ -244,6 +244,25 @@ TEST(NumberFormat, BuiltInIds) {
     EXPECT_EQ(gq::NumberFormat(gq::BuiltInFormatCode(8)).formatNumber(-1234.5, false),
               "($1,234.50)");
     EXPECT_EQ(gq::NumberFormat(gq::BuiltInFormatCode(44)).formatNumber(0, false), " $-   ");
+}
+
+TEST(NumberFormat, EastAsianAndThaiBuiltInIdsShowAsEnUs) {
+    for (int id = 27; id <= 36; ++id)
+        EXPECT_EQ(gq::BuiltInFormatCode(id), gq::BuiltInFormatCode(14)) << id;
+    for (int id = 50; id <= 58; ++id)
+        EXPECT_EQ(gq::BuiltInFormatCode(id), gq::BuiltInFormatCode(14)) << id;
+    EXPECT_EQ(gq::BuiltInFormatCode(81), gq::BuiltInFormatCode(14));
+    for (int id = 59; id <= 62; ++id)
+        EXPECT_EQ(gq::BuiltInFormatCode(id), gq::BuiltInFormatCode(id - 58)) << id;
+    const int shownAs[] = {9, 10, 12, 13, 14, 15, 16, 17, 20, 21, 22, 45, 46, 47};
+    for (int id = 67; id <= 80; ++id)
+        EXPECT_EQ(gq::BuiltInFormatCode(id), gq::BuiltInFormatCode(shownAs[id - 67])) << id;
+    const std::tuple<int, double, const char*> shown[] = {
+        {30, 44644.94, "3/24/2022"}, {57, 44644.94, "3/24/2022"}, {61, 1234.5, "1,235"},
+        {69, 1.75, "1 3/4"},         {76, 0.75, "18:00:00"},      {79, 1.5, "36:00:00"},
+    };
+    for (const auto& [id, value, text] : shown)
+        EXPECT_EQ(Format(gq::BuiltInFormatCode(id).c_str(), value), text) << id;
 }
 
 TEST(NumberFormat, MalformedCodesActAsGeneral) {
