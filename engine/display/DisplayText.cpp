@@ -23,6 +23,14 @@ void DisplayText::textOf(const Cell& cell, std::string& out) {
     CutToCellLimit(out);
 }
 
+void DisplayText::throughTextSection(std::uint32_t style, std::string_view text, std::string& out) {
+    if (style >= styles_.formatCodes.size() || styles_.formatCodes[style].empty() ||
+        styles_.formatCodes[style] == "General" || styles_.formatCodes[style] == "@")
+        out.assign(text);
+    else
+        out = formatOf(style).formatText(text);
+}
+
 void DisplayText::showOf(const Cell& cell, std::string& out) {
     switch (cell.kind) {
     case CellKind::Blank:
@@ -32,14 +40,12 @@ void DisplayText::showOf(const Cell& cell, std::string& out) {
         out = formatOf(cell.style).formatNumber(cell.number, styles_.date1904);
         return;
     case CellKind::String:
-        if (cell.style >= styles_.formatCodes.size() || styles_.formatCodes[cell.style].empty() ||
-            styles_.formatCodes[cell.style] == "General" || styles_.formatCodes[cell.style] == "@")
-            out.assign(cell.text);
-        else
-            out = formatOf(cell.style).formatText(cell.text);
+        throughTextSection(cell.style, cell.text, out);
         return;
     case CellKind::Boolean:
-        out = cell.number != 0 ? "TRUE" : "FALSE";
+        // A boolean shows as text does: through the format's text section (" FALSE " under
+        // the accounting formats).
+        throughTextSection(cell.style, cell.number != 0 ? "TRUE" : "FALSE", out);
         return;
     case CellKind::Error:
         out.assign(cell.text);

@@ -770,12 +770,13 @@ bool BuildSection(std::vector<Tok>& toks, Section& sec) {
     return true;
 }
 
-// A text section shows literals and the text; every other character is literal there.
+// A text section shows literals and the text ("@", or "General" there); every other character
+// is literal there.
 void BuildTextSection(const std::vector<Tok>& toks, Section& sec) {
     sec.kind = Kind::Text;
     sec.items.clear();
     for (const Tok& t : toks) {
-        if (t.type == T::At)
+        if (t.type == T::At || t.type == T::General)
             PushItem(sec, Role::Text);
         else if (t.type == T::Date)
             PushLiteral(sec, t.text);

@@ -321,6 +321,13 @@ TEST(NumberFormat, DateSystems) {
     EXPECT_EQ(Format("mm/dd hh:mm", 45000.5 + 65.0 / 86400), "03/15 12:01");
 }
 
+TEST(NumberFormat, GeneralInTheTextSectionIsTheText) {
+    const char* code = "[Red][<-25]General;[Blue][>25]General;[Green]General;[Yellow]General\\ ";
+    EXPECT_EQ(gq::NumberFormat(code).formatText("foo"), "foo ");
+    EXPECT_EQ(Format(code, 26), "26");
+    EXPECT_EQ(gq::NumberFormat("0;0;0;\"<\"General\">\"").formatText("foo"), "<foo>");
+}
+
 TEST(NumberFormat, IsMovableAndReusable) {
     gq::NumberFormat a("#,##0.00");
     gq::NumberFormat b(std::move(a));
