@@ -16,8 +16,14 @@ constexpr std::size_t kMaxCodeLength = 4096;
 constexpr int kMaxFractionDigits = 30;
 constexpr int kMaxDenominatorDigits = 7;
 constexpr int kMaxSubsecondDigits = 3;
-// Serials past this are no date any calendar arithmetic here should attempt.
-constexpr double kMaxDateSerial = 1e10;
+// The first serials past 31 December 9999, the last day a date or time can show.
+constexpr double kPastLastDate1900 = 2958466;
+constexpr double kPastLastDate1904 = kPastLastDate1900 - 1462;
+// A date or time with no day to show (before the 1900 system's start, past the last day) fills
+// its cell with '#', as many as the column holds, and the text export writes what the cell
+// shows. The column's width is not known here: a standard-width column (8.43 characters) holds
+// eight, the run the spreadsheet maker's own articles show for a negative date.
+constexpr std::string_view kNoDateShown = "########";
 
 // ---------------------------------------------------------------------------------------------
 // Decimal digits of a value, the way a spreadsheet sees it: 15 significant digits, then rounded
@@ -1319,8 +1325,12 @@ std::string NumberFormat::formatNumber(double value, bool date1904) const {
         return out;
     }
     double magnitude = std::fabs(value);
-    if (sec->kind == Kind::Date && magnitude >= kMaxDateSerial) {
-        AppendGeneral(out, value);
+    // The 1904 system, unlike the 1900 one, shows a negative date or time: its magnitude after
+    // a minus sign.
+    if (sec->kind == Kind::Date &&
+        ((value < 0 && !date1904) ||
+         magnitude >= (date1904 ? kPastLastDate1904 : kPastLastDate1900))) {
+        out = kNoDateShown;
         return out;
     }
     // A minus sign belongs to a shown number; a section of literals alone shows none.

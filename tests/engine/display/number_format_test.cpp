@@ -138,12 +138,18 @@ const Override kOverrides[] = {
     {"45000.75", false, "y", "23"},
     {"36526.25", false, "yyy", "2000"},
     {"45000.75", false, "yyy", "2023"},
-    // Our choice for negative dates and clock times: '-' and the magnitude, as the 1904 system
-    // shows.
-    {"-1", false, "m/d/yyyy", "-1/1/1900"},
-    {"-1", false, "yyyy-mm-dd hh:mm", "-1900-01-01 00:00"},
-    {"-0.5", false, "h:mm", "-12:00"},
-    {"-1.25", false, "h:mm", "-6:00"},
+    // A date or time before the 1900 system's first day or past 31 December 9999 has no text:
+    // the cell fills with '#', eight of them in a standard-width column.
+    {"-1", false, "m/d/yyyy", "########"},
+    {"2958466", false, "m/d/yyyy", "########"},
+    {"10000000", false, "m/d/yyyy", "########"},
+    {"-1", false, "yyyy-mm-dd hh:mm", "########"},
+    {"2958466", false, "yyyy-mm-dd hh:mm", "########"},
+    {"10000000", false, "yyyy-mm-dd hh:mm", "########"},
+    {"-0.5", false, "h:mm", "########"},
+    {"-1.25", false, "h:mm", "########"},
+    {"-0.5", false, "[h]:mm:ss", "########"},
+    {"-1.25", false, "[h]:mm:ss", "########"},
     // Times round to the finest unit shown before the fields are taken; the export truncates.
     {"0.99999998999999995", false, "h:mm", "0:00"},
     {"45000.999999", false, "h:mm", "0:00"},
@@ -288,8 +294,8 @@ TEST(NumberFormat, HostileCodesStayBounded) {
     EXPECT_EQ(Format(manyCommas.c_str(), 1e300), "0");
     std::string wideFraction = "# " + std::string(40, '?') + "/" + std::string(40, '?');
     EXPECT_FALSE(Format(wideFraction.c_str(), 3.14159265358979).empty());
-    EXPECT_EQ(Format("m/d/yyyy", 1e300), "1E+300");
-    EXPECT_EQ(Format("[h]:mm", -1e12), "-1E+12");
+    EXPECT_EQ(Format("m/d/yyyy", 1e300), "########");
+    EXPECT_EQ(Format("[h]:mm", -1e12, true), "########");
     EXPECT_EQ(Format("# ?/?", 1e300).substr(0, 4), "1000");
 }
 
@@ -312,13 +318,48 @@ TEST(NumberFormat, DateSystems) {
     EXPECT_EQ(Format("dddd", 60), "Wednesday"); // the phantom day has a weekday too
     EXPECT_EQ(Format("dddd", 61), "Thursday");
     EXPECT_EQ(Format("yyyy-mm-dd", 2958465), "9999-12-31");
-    EXPECT_EQ(Format("yyyy-mm-dd", 2958466), "10000-01-01");
     EXPECT_EQ(Format("[h]:mm:ss", -1.5, true), "-36:00:00");
     // m is a month unless it follows an hour or precedes a second.
     EXPECT_EQ(Format("m", 45000.5), "3");
     EXPECT_EQ(Format("h m", 45000.5), "12 0");
     EXPECT_EQ(Format("m:ss", 45000.5 + 65.0 / 86400), "1:05");
     EXPECT_EQ(Format("mm/dd hh:mm", 45000.5 + 65.0 / 86400), "03/15 12:01");
+}
+
+struct Case {
+    const char* code;
+    double value;
+    const char* text;
+};
+
+void ExpectShown(const std::vector<Case>& cases, bool date1904 = false) {
+    for (const Case& c : cases)
+        EXPECT_EQ(Format(c.code, c.value, date1904), c.text) << c.code << " on " << c.value;
+}
+
+TEST(NumberFormat, DatesOutsideTheCalendarFillTheCellWithHashes) {
+    ExpectShown({
+        {"m/d/yyyy", -1234, "########"},
+        {"mmmmm", -100, "########"},
+        {"dddd", -5, "########"},
+        {"h:mm", -0.25, "########"},
+        {"[h]:mm", -1.5, "########"},
+        {"h:mm;h:mm", -0.25, "########"}, // a section for negative values does not help
+        {"yyyy-mm-dd", 2958465.75, "9999-12-31"},
+        {"yyyy-mm-dd", 2958466, "########"},
+        {"[h]:mm", 2958466, "########"},
+        {"0.00;h:mm", -1, "########"},
+        {"h:mm;0.00", -1, "1.00"}, // a number section shows the value
+    });
+    // The 1904 system shows negative dates and times with a sign; its last day is 2957003.
+    ExpectShown(
+        {
+            {"m/d/yyyy", -1, "-1/2/1904"},
+            {"[h]:mm", -1.5, "-36:00"},
+            {"yyyy-mm-dd", 2957003, "9999-12-31"},
+            {"yyyy-mm-dd", 2957004, "########"},
+        },
+        true);
 }
 
 TEST(NumberFormat, GeneralInTheTextSectionIsTheText) {
