@@ -943,27 +943,20 @@ void RenderNumber(const Section& sec, double magnitude, std::string& out) {
     }
 }
 
-// The closest n/d to x (0 <= x < 1) with d <= maxDen, from the continued fraction of x.
-void BestFraction(double x, long long maxDen, long long& num, long long& den) {
-    long long p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+// The last convergent n/d of x's continued fraction (0 <= x < 1) with d <= maxDen: not always
+// the closest fraction (0.7 under "# ?/?" is 2/3, not 5/7). Each step takes the reciprocal of
+// the double the previous one left, rounding included, so 0.3 comes out as 2/7.
+void ConvergentFraction(double x, long long maxDen, long long& num, long long& den) {
+    long long p0 = 0, q0 = 1, p1 = 1, q1 = 0; // the latest convergent is p1/q1
     double r = x;
     for (int step = 0; step < 64; ++step) {
         double whole = std::floor(r);
         if (whole > 1e15)
             break;
         long long a = static_cast<long long>(whole);
-        long long q2 = a * q1 + q0;
-        if (q2 > maxDen) {
-            long long t = q1 > 0 ? (maxDen - q0) / q1 : 0;
-            long long ps = t * p1 + p0, qs = t * q1 + q0;
-            if (t > 0 && std::fabs(x - static_cast<double>(ps) / static_cast<double>(qs)) <
-                             std::fabs(x - static_cast<double>(p1) / static_cast<double>(q1))) {
-                p1 = ps;
-                q1 = qs;
-            }
+        if (q1 > 0 && a > (maxDen - q0) / q1)
             break;
-        }
-        long long p2 = a * p1 + p0;
+        long long p2 = a * p1 + p0, q2 = a * q1 + q0;
         p0 = p1;
         q0 = q1;
         p1 = p2;
@@ -975,6 +968,13 @@ void BestFraction(double x, long long maxDen, long long& num, long long& den) {
     }
     num = p1;
     den = q1;
+}
+
+std::size_t CharacterCount(std::string_view utf8) {
+    std::size_t n = 0;
+    for (unsigned char c : utf8)
+        n += (c & 0xC0) != 0x80;
+    return n;
 }
 
 void RenderFraction(const Section& sec, double magnitude, std::string& out) {
@@ -994,7 +994,7 @@ void RenderFraction(const Section& sec, double magnitude, std::string& out) {
         for (int k = 0; k < std::max(sec.denCount, 1); ++k)
             maxDen *= 10;
         double intPart = std::floor(rest);
-        BestFraction(rest - intPart, maxDen - 1, num, den);
+        ConvergentFraction(rest - intPart, maxDen - 1, num, den);
         if (intPart > 0 && intPart < 9e15 / static_cast<double>(den))
             num += static_cast<long long>(intPart) * den;
     }
@@ -1002,7 +1002,9 @@ void RenderFraction(const Section& sec, double magnitude, std::string& out) {
         whole += static_cast<double>(num / den);
         num %= den;
     }
-    bool blank = sec.wholeCount > 0 && num == 0; // a whole number: the fraction shows as spaces
+    // A whole number shows spaces for the whole width of the fraction, from after the whole
+    // part's digits to the end of the denominator.
+    bool blank = sec.wholeCount > 0 && num == 0;
 
     Decimal w = ToDecimal(whole);
     std::string wholeDigits = IntegerDigits(w);
@@ -1013,29 +1015,32 @@ void RenderFraction(const Section& sec, double magnitude, std::string& out) {
     AppendUnsigned(denDigits, static_cast<std::uint64_t>(den));
     IntWriter wholeWriter(wholeDigits, sec.wholeCount, sec.grouping);
     IntWriter numWriter(numDigits, sec.numCount, false);
-    int denIndex = 0;
-    bool inFraction = false;
+    int wholeIndex = 0, denIndex = 0;
+    bool fractionDone = false;
     for (const Item& it : sec.items) {
+        bool blanked = blank && wholeIndex == sec.wholeCount && !fractionDone;
         switch (it.role) {
         case Role::Literal:
-            if (!(blank && inFraction))
+            if (blanked)
+                out.append(CharacterCount(it.text), ' ');
+            else
                 out += it.text;
             break;
         case Role::Whole:
             wholeWriter.write(out, it.ph);
+            ++wholeIndex;
             break;
         case Role::Num:
-            inFraction = true;
-            if (blank)
+            if (blanked)
                 out += ' ';
             else
                 numWriter.write(out, it.ph);
             break;
         case Role::Slash:
-            out += blank ? ' ' : '/';
+            out += blanked ? ' ' : '/';
             break;
         case Role::Den:
-            if (blank) {
+            if (blanked) {
                 out += ' ';
             } else {
                 // left-aligned: the denominator never has more digits than placeholders
@@ -1048,13 +1053,14 @@ void RenderFraction(const Section& sec, double magnitude, std::string& out) {
                     out += ' ';
             }
             ++denIndex;
-            if (denIndex == sec.denCount)
-                inFraction = false;
+            fractionDone = denIndex == sec.denCount;
             break;
         case Role::FixedDen:
-            if (!blank)
+            if (blanked)
+                out.append(it.text.size(), ' ');
+            else
                 out += it.text;
-            inFraction = false;
+            fractionDone = true;
             break;
         default:
             break;

@@ -115,6 +115,28 @@ const Override kOverrides[] = {
     {"-5", false, "[>100]General;[<100](General);General", "-(5)"},
     // Without its own condition the first section claims positive numbers: the documented "7.00".
     {"7", false, "[Red]0.00;[>5][Blue]0.00", "7.00"},
+    // Fractions take the last continued-fraction convergent that fits the denominator's digits,
+    // not the closest fraction the export finds.
+    {"3.1415926500000002", false, "# ?\?/?\?", "3  1/7 "},
+    {"3.1415899999999999", false, "builtin:13", "3  1/7 "},
+    {"3.1415926500000002", false, "?\?/?\?", "22/7 "},
+    {"0.001", false, "# ?\?\?/?\?\?", "0        "},
+    // A whole number blanks the whole fraction, a fixed denominator's digits too.
+    {"0", false, "# ?/8", "0    "},
+    {"7", false, "# ?/8", "7    "},
+    {"0.001", false, "# ?/8", "0    "},
+    {"100.999", false, "# ?/8", "101    "},
+    {"0.98999999999999999", false, "# ?/8", "1    "},
+    {"0", false, "# ?/4", "0    "},
+    {"7", false, "# ?/4", "7    "},
+    {"0.001", false, "# ?/4", "0    "},
+    {"100.999", false, "# ?/4", "101    "},
+    {"0.98999999999999999", false, "# ?/4", "1    "},
+    {"0", false, "# ?\?/16", "0      "},
+    {"7", false, "# ?\?/16", "7      "},
+    {"0.001", false, "# ?\?/16", "0      "},
+    {"100.999", false, "# ?\?/16", "101      "},
+    {"0.98999999999999999", false, "# ?\?/16", "1      "},
     // 1900 system: serial 1 = 1 Jan 1900, 60 = the phantom 29 Feb; the export counts from 1899.
     {"0", false, "m/d/yyyy", "1/0/1900"},
     {"1", false, "m/d/yyyy", "1/1/1900"},
@@ -360,6 +382,28 @@ TEST(NumberFormat, DatesOutsideTheCalendarFillTheCellWithHashes) {
             {"yyyy-mm-dd", 2957004, "########"},
         },
         true);
+}
+
+TEST(NumberFormat, FractionsTakeTheLastConvergentThatFits) {
+    ExpectShown({
+        {"# ?/?", 0.7, " 2/3"},
+        {"# ?\?/?\?", 1.03, "1  1/33"},
+        {"# ?/?", 0.3, " 2/7"}, // the continued fraction's steps round as doubles do
+        {"# ?/?", 1.3, "1 1/3"},
+        {"# ?/?", 2.3, "2 2/7"},
+        {"# ?/?", -12.34, "-12 1/3"},
+        {"# ?\?/?\?", -1234.5678, "-1234 46/81"},
+        {"# ?\?\?/?\?\?", -12345.67891, "-12345 573/844"},
+        {"?\?/?\?", -1.2, "- 6/5 "},
+        {"?\?/?\?", 12.3, "123/10"},
+        {"?/?", 3.14159265, "22/7"},
+        // A whole number shows spaces for the whole fraction, a fixed denominator included.
+        {"# ?/2", -1.05, "-1    "},
+        {"# ?/?", 7, "7    "},
+        {"# ?\?/16", 1, "1      "},
+        {"# ?\?/100", 1, "1       "},
+        {"# ?/8", 2.25, "2 2/8"},
+    });
 }
 
 TEST(NumberFormat, GeneralInTheTextSectionIsTheText) {
