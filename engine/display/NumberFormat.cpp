@@ -195,8 +195,16 @@ struct Condition {
         }
         return false;
     }
-    // A section for negative numbers brings its own sign (or parentheses), so none is added.
-    bool negativeOnly() const { return (op == Op::Lt || op == Op::Le) && operand == 0; }
+    // A section only negative numbers can meet ("[<0]", "[<=-25]", the usual second section)
+    // brings its own sign or parentheses, so none is added; any other keeps the minus sign.
+    bool negativeOnly() const {
+        return ((op == Op::Lt || op == Op::Le) && operand <= 0) || (op == Op::Eq && operand < 0);
+    }
+    // The values a condition leaves to the next section.
+    Condition complement() const {
+        constexpr Op opposite[] = {Op::None, Op::Ge, Op::Gt, Op::Le, Op::Lt, Op::Ne, Op::Eq};
+        return Condition{opposite[static_cast<int>(op)], operand};
+    }
 };
 
 enum class Role : std::uint8_t {
@@ -1281,7 +1289,9 @@ const Section* NumberFormat::Impl::choose(double value, bool& addSign) const {
         return &sections[2];
     }
     // Conditions apply to the first two sections; their defaults are > 0 (>= 0 with two
-    // sections) and < 0, and the third section takes whatever neither claims.
+    // sections) and < 0, except that a second of two sections takes whatever a conditional
+    // first leaves ("[>=1]0;0" shows -2 as "-2", "[>=-1]0;0" shows it as "2"). The third
+    // section takes whatever neither claims.
     Condition c0 = first.cond;
     if (!c0.present())
         c0 = Condition{n >= 3 ? Op::Gt : Op::Ge, 0};
@@ -1292,15 +1302,13 @@ const Section* NumberFormat::Impl::choose(double value, bool& addSign) const {
     if (n >= 2) {
         Condition c1 = sections[1].cond;
         if (!c1.present())
-            c1 = Condition{Op::Lt, 0};
+            c1 = n == 2 && first.cond.present() ? c0.complement() : Condition{Op::Lt, 0};
         if (c1.matches(value)) {
             addSign = addSign && !c1.negativeOnly();
             return &sections[1];
         }
         if (n >= 3)
             return &sections[2];
-        if (!sections[1].cond.present())
-            return &sections[1];
     }
     return nullptr;
 }

@@ -107,7 +107,19 @@ const Override kOverrides[] = {
     {"-0.40000000000000002", false, "0", "-0"},
     {"-0.0040000000000000001", false, "0.00", "-0.00"},
     {"-0.0040000000000000001", false, "#,##0.00", "-0.00"},
-    // Only a section whose condition is < 0 drops the sign; the third (else) section keeps it.
+    // A section drops the minus sign only when no positive number can reach it: the second of
+    // two sections takes what a conditional first leaves, here positive numbers too; the third
+    // (else) section keeps the sign as well.
+    {"-500", false, "[>=1000]#,##0.0,\"K\";0", "-500"},
+    {"-50", false, "[>=1000]#,##0.0,\"K\";0", "-50"},
+    {"-1", false, "[>=1000]#,##0.0,\"K\";0", "-1"},
+    {"-500", false, "[=1]\"one\";0", "-500"},
+    {"-50", false, "[=1]\"one\";0", "-50"},
+    {"-1", false, "[=1]\"one\";0", "-1"},
+    {"-500", false, "[>=10]0;0.00", "-500.00"},
+    {"-50", false, "[>=10]0;0.00", "-50.00"},
+    {"-1", false, "[>=10]0;0.00", "-1.00"},
+    {"-5", false, "[>=10][Red]0;[Blue]0", "-5"},
     {"-50", false, "[>100]\"big\";[<-100]\"very neg\";0.0", "-50.0"},
     {"-1", false, "[>100]\"big\";[<-100]\"very neg\";0.0", "-1.0"},
     {"-5000", false, "[>=1000000]0.0,,\"M\";[>=1000]0.0,\"K\";0", "-5000"},
@@ -382,6 +394,37 @@ TEST(NumberFormat, DatesOutsideTheCalendarFillTheCellWithHashes) {
             {"yyyy-mm-dd", 2957004, "########"},
         },
         true);
+}
+
+TEST(NumberFormat, ConditionsAndTheMinusSign) {
+    ExpectShown({
+        // A section only negative numbers can meet shows the magnitude.
+        {"[<=-25]General;[>=25]General;General", -25, "25"},
+        {"[<=-25]General;[>=25]General;General", -24, "-24"},
+        {"[Red][<-25]General;[Blue][>25]General;[Green]General;[Yellow]General", -26, "26"},
+        {"[Red][<-25]General;[Blue][>25]General;[Green]General;[Yellow]General", -25, "-25"},
+        {"[<-10]0\" Wow\"", -20, "20 Wow"},
+        {"[>-10]0\" Wow\"", -5, "-5 Wow"},
+        {"[=-5]0;0", -5, "5"},
+        {"[<=0]0;0", -5, "5"},
+        // A second of two sections takes what a conditional first leaves.
+        {"[>=-1]0;0", -2, "2"},
+        {"[>=0]0;00", -1, "01"},
+        {"[>=1]0;0", -2, "-2"},
+        {"[>=1]0;00", -1, "-01"},
+        {"[>0]0;00", -1, "01"},
+        {"[=0]?;#,##0.00", -12.3, "-12.30"},
+        // With three sections the second takes the negative numbers left.
+        {"[>=5]0;00;000", -1, "01"},
+        {"[>=5]0;00;000", 1, "001"},
+        {"[>=-1]0;00;000", -1, "-1"},
+        // Sections without conditions, as ever.
+        {"0", -5, "-5"},
+        {"0;(0)", -5, "(5)"},
+        {"0;-0;0", -5, "-5"},
+        {"0.00;[Red]0.00", -5, "5.00"},
+        {"#,##0_);[Red](#,##0);\"-\"", -1234, "(1,234)"},
+    });
 }
 
 TEST(NumberFormat, FractionsTakeTheLastConvergentThatFits) {
