@@ -195,7 +195,7 @@ struct Condition {
         }
         return false;
     }
-    // A section only negative numbers can meet ("[<0]", "[<=-25]", the usual second section)
+    // A section no positive number can meet ("[<0]", "[<=-25]", the usual second section)
     // brings its own sign or parentheses, so none is added; any other keeps the minus sign.
     bool negativeOnly() const {
         return ((op == Op::Lt || op == Op::Le) && operand <= 0) || (op == Op::Eq && operand < 0);

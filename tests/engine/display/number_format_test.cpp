@@ -398,7 +398,7 @@ TEST(NumberFormat, DatesOutsideTheCalendarFillTheCellWithHashes) {
 
 TEST(NumberFormat, ConditionsAndTheMinusSign) {
     ExpectShown({
-        // A section only negative numbers can meet shows the magnitude.
+        // A section no positive number can meet shows the magnitude.
         {"[<=-25]General;[>=25]General;General", -25, "25"},
         {"[<=-25]General;[>=25]General;General", -24, "-24"},
         {"[Red][<-25]General;[Blue][>25]General;[Green]General;[Yellow]General", -26, "26"},
