@@ -39,6 +39,13 @@ void DisplayText::textOf(const Cell& cell, std::string& out) {
     CutToCellLimit(out);
 }
 
+void DisplayText::throughTextSection(std::uint32_t style, std::string_view text, std::string& out) {
+    if (showsAsStored(style))
+        out.assign(text);
+    else
+        out = formatOf(style).formatText(text);
+}
+
 void DisplayText::showOf(const Cell& cell, std::string& out) {
     switch (cell.kind) {
     case CellKind::Blank:
@@ -48,13 +55,12 @@ void DisplayText::showOf(const Cell& cell, std::string& out) {
         out = formatOf(cell.style).formatNumber(cell.number, styles_.date1904);
         return;
     case CellKind::String:
-        if (showsAsStored(cell.style))
-            out.assign(cell.text);
-        else
-            out = formatOf(cell.style).formatText(cell.text);
+        throughTextSection(cell.style, cell.text, out);
         return;
     case CellKind::Boolean:
-        out = cell.number != 0 ? "TRUE" : "FALSE";
+        // A boolean shows as text does: through the format's text section (" FALSE " under
+        // the accounting formats).
+        throughTextSection(cell.style, cell.number != 0 ? "TRUE" : "FALSE", out);
         return;
     case CellKind::Error:
         out.assign(cell.text);

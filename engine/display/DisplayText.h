@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gq {
@@ -22,6 +23,7 @@ public:
 
 private:
     void showOf(const Cell& cell, std::string& out);
+    void throughTextSection(std::uint32_t style, std::string_view text, std::string& out);
     const NumberFormat& formatOf(std::uint32_t style);
 
     const StyleTable& styles_;

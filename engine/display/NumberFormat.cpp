@@ -16,8 +16,14 @@ constexpr std::size_t kMaxCodeLength = 4096;
 constexpr int kMaxFractionDigits = 30;
 constexpr int kMaxDenominatorDigits = 7;
 constexpr int kMaxSubsecondDigits = 3;
-// Serials past this are no date any calendar arithmetic here should attempt.
-constexpr double kMaxDateSerial = 1e10;
+// The first serials past 31 December 9999, the last day a date or time can show.
+constexpr double kPastLastDate1900 = 2958466;
+constexpr double kPastLastDate1904 = kPastLastDate1900 - 1462;
+// A date or time with no day to show (before the 1900 system's start, past the last day) fills
+// its cell with '#', as many as the column holds, and the text export writes what the cell
+// shows. The column's width is not known here: a standard-width column (8.43 characters) holds
+// eight, the run the spreadsheet maker's own articles show for a negative date.
+constexpr std::string_view kNoDateShown = "########";
 
 // ---------------------------------------------------------------------------------------------
 // Decimal digits of a value, the way a spreadsheet sees it: 15 significant digits, then rounded
@@ -189,8 +195,16 @@ struct Condition {
         }
         return false;
     }
-    // A section for negative numbers brings its own sign (or parentheses), so none is added.
-    bool negativeOnly() const { return (op == Op::Lt || op == Op::Le) && operand == 0; }
+    // A section no positive number can meet ("[<0]", "[<=-25]", the usual second section)
+    // brings its own sign or parentheses, so none is added; any other keeps the minus sign.
+    bool negativeOnly() const {
+        return ((op == Op::Lt || op == Op::Le) && operand <= 0) || (op == Op::Eq && operand < 0);
+    }
+    // The values a condition leaves to the next section.
+    Condition complement() const {
+        constexpr Op opposite[] = {Op::None, Op::Ge, Op::Gt, Op::Le, Op::Lt, Op::Ne, Op::Eq};
+        return Condition{opposite[static_cast<int>(op)], operand};
+    }
 };
 
 enum class Role : std::uint8_t {
@@ -770,12 +784,13 @@ bool BuildSection(std::vector<Tok>& toks, Section& sec) {
     return true;
 }
 
-// A text section shows literals and the text; every other character is literal there.
+// A text section shows literals and the text ("@", or "General" there); every other character
+// is literal there.
 void BuildTextSection(const std::vector<Tok>& toks, Section& sec) {
     sec.kind = Kind::Text;
     sec.items.clear();
     for (const Tok& t : toks) {
-        if (t.type == T::At)
+        if (t.type == T::At || t.type == T::General)
             PushItem(sec, Role::Text);
         else if (t.type == T::Date)
             PushLiteral(sec, t.text);
@@ -936,27 +951,20 @@ void RenderNumber(const Section& sec, double magnitude, std::string& out) {
     }
 }
 
-// The closest n/d to x (0 <= x < 1) with d <= maxDen, from the continued fraction of x.
-void BestFraction(double x, long long maxDen, long long& num, long long& den) {
-    long long p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+// The last convergent n/d of x's continued fraction (0 <= x < 1) with d <= maxDen: not always
+// the closest fraction (0.7 under "# ?/?" is 2/3, not 5/7). Each step takes the reciprocal of
+// the double the previous one left, rounding included, so 0.3 comes out as 2/7.
+void ConvergentFraction(double x, long long maxDen, long long& num, long long& den) {
+    long long p0 = 0, q0 = 1, p1 = 1, q1 = 0; // the latest convergent is p1/q1
     double r = x;
     for (int step = 0; step < 64; ++step) {
         double whole = std::floor(r);
         if (whole > 1e15)
             break;
         long long a = static_cast<long long>(whole);
-        long long q2 = a * q1 + q0;
-        if (q2 > maxDen) {
-            long long t = q1 > 0 ? (maxDen - q0) / q1 : 0;
-            long long ps = t * p1 + p0, qs = t * q1 + q0;
-            if (t > 0 && std::fabs(x - static_cast<double>(ps) / static_cast<double>(qs)) <
-                             std::fabs(x - static_cast<double>(p1) / static_cast<double>(q1))) {
-                p1 = ps;
-                q1 = qs;
-            }
+        if (q1 > 0 && a > (maxDen - q0) / q1)
             break;
-        }
-        long long p2 = a * p1 + p0;
+        long long p2 = a * p1 + p0, q2 = a * q1 + q0;
         p0 = p1;
         q0 = q1;
         p1 = p2;
@@ -968,6 +976,13 @@ void BestFraction(double x, long long maxDen, long long& num, long long& den) {
     }
     num = p1;
     den = q1;
+}
+
+std::size_t CharacterCount(std::string_view utf8) {
+    std::size_t n = 0;
+    for (unsigned char c : utf8)
+        n += (c & 0xC0) != 0x80;
+    return n;
 }
 
 void RenderFraction(const Section& sec, double magnitude, std::string& out) {
@@ -987,7 +1002,7 @@ void RenderFraction(const Section& sec, double magnitude, std::string& out) {
         for (int k = 0; k < std::max(sec.denCount, 1); ++k)
             maxDen *= 10;
         double intPart = std::floor(rest);
-        BestFraction(rest - intPart, maxDen - 1, num, den);
+        ConvergentFraction(rest - intPart, maxDen - 1, num, den);
         if (intPart > 0 && intPart < 9e15 / static_cast<double>(den))
             num += static_cast<long long>(intPart) * den;
     }
@@ -995,7 +1010,9 @@ void RenderFraction(const Section& sec, double magnitude, std::string& out) {
         whole += static_cast<double>(num / den);
         num %= den;
     }
-    bool blank = sec.wholeCount > 0 && num == 0; // a whole number: the fraction shows as spaces
+    // A whole number shows spaces for the whole width of the fraction, from after the whole
+    // part's digits to the end of the denominator.
+    bool blank = sec.wholeCount > 0 && num == 0;
 
     Decimal w = ToDecimal(whole);
     std::string wholeDigits = IntegerDigits(w);
@@ -1006,29 +1023,32 @@ void RenderFraction(const Section& sec, double magnitude, std::string& out) {
     AppendUnsigned(denDigits, static_cast<std::uint64_t>(den));
     IntWriter wholeWriter(wholeDigits, sec.wholeCount, sec.grouping);
     IntWriter numWriter(numDigits, sec.numCount, false);
-    int denIndex = 0;
-    bool inFraction = false;
+    int wholeIndex = 0, denIndex = 0;
+    bool fractionDone = false;
     for (const Item& it : sec.items) {
+        bool blanked = blank && wholeIndex == sec.wholeCount && !fractionDone;
         switch (it.role) {
         case Role::Literal:
-            if (!(blank && inFraction))
+            if (blanked)
+                out.append(CharacterCount(it.text), ' ');
+            else
                 out += it.text;
             break;
         case Role::Whole:
             wholeWriter.write(out, it.ph);
+            ++wholeIndex;
             break;
         case Role::Num:
-            inFraction = true;
-            if (blank)
+            if (blanked)
                 out += ' ';
             else
                 numWriter.write(out, it.ph);
             break;
         case Role::Slash:
-            out += blank ? ' ' : '/';
+            out += blanked ? ' ' : '/';
             break;
         case Role::Den:
-            if (blank) {
+            if (blanked) {
                 out += ' ';
             } else {
                 // left-aligned: the denominator never has more digits than placeholders
@@ -1041,13 +1061,14 @@ void RenderFraction(const Section& sec, double magnitude, std::string& out) {
                     out += ' ';
             }
             ++denIndex;
-            if (denIndex == sec.denCount)
-                inFraction = false;
+            fractionDone = denIndex == sec.denCount;
             break;
         case Role::FixedDen:
-            if (!blank)
+            if (blanked)
+                out.append(it.text.size(), ' ');
+            else
                 out += it.text;
-            inFraction = false;
+            fractionDone = true;
             break;
         default:
             break;
@@ -1268,7 +1289,9 @@ const Section* NumberFormat::Impl::choose(double value, bool& addSign) const {
         return &sections[2];
     }
     // Conditions apply to the first two sections; their defaults are > 0 (>= 0 with two
-    // sections) and < 0, and the third section takes whatever neither claims.
+    // sections) and < 0, except that a second of two sections takes whatever a conditional
+    // first leaves ("[>=1]0;0" shows -2 as "-2", "[>=-1]0;0" shows it as "2"). The third
+    // section takes whatever neither claims.
     Condition c0 = first.cond;
     if (!c0.present())
         c0 = Condition{n >= 3 ? Op::Gt : Op::Ge, 0};
@@ -1279,15 +1302,13 @@ const Section* NumberFormat::Impl::choose(double value, bool& addSign) const {
     if (n >= 2) {
         Condition c1 = sections[1].cond;
         if (!c1.present())
-            c1 = Condition{Op::Lt, 0};
+            c1 = n == 2 && first.cond.present() ? c0.complement() : Condition{Op::Lt, 0};
         if (c1.matches(value)) {
             addSign = addSign && !c1.negativeOnly();
             return &sections[1];
         }
         if (n >= 3)
             return &sections[2];
-        if (!sections[1].cond.present())
-            return &sections[1];
     }
     return nullptr;
 }
@@ -1318,8 +1339,12 @@ std::string NumberFormat::formatNumber(double value, bool date1904) const {
         return out;
     }
     double magnitude = std::fabs(value);
-    if (sec->kind == Kind::Date && magnitude >= kMaxDateSerial) {
-        AppendGeneral(out, value);
+    // The 1904 system, unlike the 1900 one, shows a negative date or time: its magnitude after
+    // a minus sign.
+    if (sec->kind == Kind::Date &&
+        ((value < 0 && !date1904) ||
+         magnitude >= (date1904 ? kPastLastDate1904 : kPastLastDate1900))) {
+        out = kNoDateShown;
         return out;
     }
     // A minus sign belongs to a shown number; a section of literals alone shows none.
@@ -1362,8 +1387,33 @@ std::string NumberFormat::formatText(std::string_view text) const {
     return out;
 }
 
+namespace {
+
+// Ids that East Asian and Thai versions define without writing their codes (ECMA-376 Part 1,
+// 18.8.30), as an en-US installation shows them:
+//   27-36, 50-58  the locale's dates and times             -> 14, the short date
+//   59-62         t0, t0.00, t#,##0, t#,##0.00 (Thai)       -> 1-4
+//   67-70         t0%, t0.00%, t# ?/?, t# ??/??             -> 9, 10, 12, 13
+//   71-74         d/m/yyyy, d-mmm-yy, d-mmm, mmm-yy (Thai)  -> 14-17
+//   75-77         h:mm, h:mm:ss, d/m/yyyy h:mm (Thai)       -> 20-22
+//   78-80         mm:ss, [h]:mm:ss, mm:ss.0 (Thai)          -> 45-47
+//   81            d/m/bb, the Buddhist-era short date       -> 14
+int EnUsBuiltInId(int id) {
+    if ((id >= 27 && id <= 36) || (id >= 50 && id <= 58) || id == 81)
+        return 14;
+    if (id >= 59 && id <= 62)
+        return id - 58;
+    if (id >= 67 && id <= 80) {
+        constexpr int shown[] = {9, 10, 12, 13, 14, 15, 16, 17, 20, 21, 22, 45, 46, 47};
+        return shown[id - 67];
+    }
+    return id;
+}
+
+} // namespace
+
 std::string BuiltInFormatCode(int id) {
-    switch (id) {
+    switch (EnUsBuiltInId(id)) {
     case 0:
         return "General";
     case 1:

@@ -107,7 +107,19 @@ const Override kOverrides[] = {
     {"-0.40000000000000002", false, "0", "-0"},
     {"-0.0040000000000000001", false, "0.00", "-0.00"},
     {"-0.0040000000000000001", false, "#,##0.00", "-0.00"},
-    // Only a section whose condition is < 0 drops the sign; the third (else) section keeps it.
+    // A section drops the minus sign only when no positive number can reach it: the second of
+    // two sections takes what a conditional first leaves, here positive numbers too; the third
+    // (else) section keeps the sign as well.
+    {"-500", false, "[>=1000]#,##0.0,\"K\";0", "-500"},
+    {"-50", false, "[>=1000]#,##0.0,\"K\";0", "-50"},
+    {"-1", false, "[>=1000]#,##0.0,\"K\";0", "-1"},
+    {"-500", false, "[=1]\"one\";0", "-500"},
+    {"-50", false, "[=1]\"one\";0", "-50"},
+    {"-1", false, "[=1]\"one\";0", "-1"},
+    {"-500", false, "[>=10]0;0.00", "-500.00"},
+    {"-50", false, "[>=10]0;0.00", "-50.00"},
+    {"-1", false, "[>=10]0;0.00", "-1.00"},
+    {"-5", false, "[>=10][Red]0;[Blue]0", "-5"},
     {"-50", false, "[>100]\"big\";[<-100]\"very neg\";0.0", "-50.0"},
     {"-1", false, "[>100]\"big\";[<-100]\"very neg\";0.0", "-1.0"},
     {"-5000", false, "[>=1000000]0.0,,\"M\";[>=1000]0.0,\"K\";0", "-5000"},
@@ -115,6 +127,28 @@ const Override kOverrides[] = {
     {"-5", false, "[>100]General;[<100](General);General", "-(5)"},
     // Without its own condition the first section claims positive numbers: the documented "7.00".
     {"7", false, "[Red]0.00;[>5][Blue]0.00", "7.00"},
+    // Fractions take the last continued-fraction convergent that fits the denominator's digits,
+    // not the closest fraction the export finds.
+    {"3.1415926500000002", false, "# ?\?/?\?", "3  1/7 "},
+    {"3.1415899999999999", false, "builtin:13", "3  1/7 "},
+    {"3.1415926500000002", false, "?\?/?\?", "22/7 "},
+    {"0.001", false, "# ?\?\?/?\?\?", "0        "},
+    // A whole number blanks the whole fraction, a fixed denominator's digits too.
+    {"0", false, "# ?/8", "0    "},
+    {"7", false, "# ?/8", "7    "},
+    {"0.001", false, "# ?/8", "0    "},
+    {"100.999", false, "# ?/8", "101    "},
+    {"0.98999999999999999", false, "# ?/8", "1    "},
+    {"0", false, "# ?/4", "0    "},
+    {"7", false, "# ?/4", "7    "},
+    {"0.001", false, "# ?/4", "0    "},
+    {"100.999", false, "# ?/4", "101    "},
+    {"0.98999999999999999", false, "# ?/4", "1    "},
+    {"0", false, "# ?\?/16", "0      "},
+    {"7", false, "# ?\?/16", "7      "},
+    {"0.001", false, "# ?\?/16", "0      "},
+    {"100.999", false, "# ?\?/16", "101      "},
+    {"0.98999999999999999", false, "# ?\?/16", "1      "},
     // 1900 system: serial 1 = 1 Jan 1900, 60 = the phantom 29 Feb; the export counts from 1899.
     {"0", false, "m/d/yyyy", "1/0/1900"},
     {"1", false, "m/d/yyyy", "1/1/1900"},
@@ -138,12 +172,18 @@ const Override kOverrides[] = {
     {"45000.75", false, "y", "23"},
     {"36526.25", false, "yyy", "2000"},
     {"45000.75", false, "yyy", "2023"},
-    // Our choice for negative dates and clock times: '-' and the magnitude, as the 1904 system
-    // shows.
-    {"-1", false, "m/d/yyyy", "-1/1/1900"},
-    {"-1", false, "yyyy-mm-dd hh:mm", "-1900-01-01 00:00"},
-    {"-0.5", false, "h:mm", "-12:00"},
-    {"-1.25", false, "h:mm", "-6:00"},
+    // A date or time before the 1900 system's first day or past 31 December 9999 has no text:
+    // the cell fills with '#', eight of them in a standard-width column.
+    {"-1", false, "m/d/yyyy", "########"},
+    {"2958466", false, "m/d/yyyy", "########"},
+    {"10000000", false, "m/d/yyyy", "########"},
+    {"-1", false, "yyyy-mm-dd hh:mm", "########"},
+    {"2958466", false, "yyyy-mm-dd hh:mm", "########"},
+    {"10000000", false, "yyyy-mm-dd hh:mm", "########"},
+    {"-0.5", false, "h:mm", "########"},
+    {"-1.25", false, "h:mm", "########"},
+    {"-0.5", false, "[h]:mm:ss", "########"},
+    {"-1.25", false, "[h]:mm:ss", "########"},
     // Times round to the finest unit shown before the fields are taken; the export truncates.
     {"0.99999998999999995", false, "h:mm", "0:00"},
     {"45000.999999", false, "h:mm", "0:00"},
@@ -229,11 +269,11 @@ TEST(NumberFormat, BuiltInIds) {
     EXPECT_EQ(gq::BuiltInFormatCode(0), "General");
     EXPECT_EQ(gq::BuiltInFormatCode(14), "m/d/yyyy");
     EXPECT_EQ(gq::BuiltInFormatCode(22), "m/d/yyyy h:mm");
-    for (int id : {-1, 23, 30, 36, 50, 163, 164, 1000})
+    for (int id : {-1, 23, 26, 63, 66, 82, 163, 164, 1000})
         EXPECT_EQ(gq::BuiltInFormatCode(id), "") << id;
     // Every known id compiles to a real format (none falls back to General for 1234.5).
-    for (int id = 1; id <= 49; ++id) {
-        if (id >= 23 && id <= 36)
+    for (int id = 1; id <= 81; ++id) {
+        if ((id >= 23 && id <= 26) || (id >= 63 && id <= 66))
             continue;
         std::string code = gq::BuiltInFormatCode(id);
         ASSERT_FALSE(code.empty()) << id;
@@ -244,6 +284,25 @@ TEST(NumberFormat, BuiltInIds) {
     EXPECT_EQ(gq::NumberFormat(gq::BuiltInFormatCode(8)).formatNumber(-1234.5, false),
               "($1,234.50)");
     EXPECT_EQ(gq::NumberFormat(gq::BuiltInFormatCode(44)).formatNumber(0, false), " $-   ");
+}
+
+TEST(NumberFormat, EastAsianAndThaiBuiltInIdsShowAsEnUs) {
+    for (int id = 27; id <= 36; ++id)
+        EXPECT_EQ(gq::BuiltInFormatCode(id), gq::BuiltInFormatCode(14)) << id;
+    for (int id = 50; id <= 58; ++id)
+        EXPECT_EQ(gq::BuiltInFormatCode(id), gq::BuiltInFormatCode(14)) << id;
+    EXPECT_EQ(gq::BuiltInFormatCode(81), gq::BuiltInFormatCode(14));
+    for (int id = 59; id <= 62; ++id)
+        EXPECT_EQ(gq::BuiltInFormatCode(id), gq::BuiltInFormatCode(id - 58)) << id;
+    const int shownAs[] = {9, 10, 12, 13, 14, 15, 16, 17, 20, 21, 22, 45, 46, 47};
+    for (int id = 67; id <= 80; ++id)
+        EXPECT_EQ(gq::BuiltInFormatCode(id), gq::BuiltInFormatCode(shownAs[id - 67])) << id;
+    const std::tuple<int, double, const char*> shown[] = {
+        {30, 44644.94, "3/24/2022"}, {57, 44644.94, "3/24/2022"}, {61, 1234.5, "1,235"},
+        {69, 1.75, "1 3/4"},         {76, 0.75, "18:00:00"},      {79, 1.5, "36:00:00"},
+    };
+    for (const auto& [id, value, text] : shown)
+        EXPECT_EQ(Format(gq::BuiltInFormatCode(id).c_str(), value), text) << id;
 }
 
 TEST(NumberFormat, MalformedCodesActAsGeneral) {
@@ -269,8 +328,8 @@ TEST(NumberFormat, HostileCodesStayBounded) {
     EXPECT_EQ(Format(manyCommas.c_str(), 1e300), "0");
     std::string wideFraction = "# " + std::string(40, '?') + "/" + std::string(40, '?');
     EXPECT_FALSE(Format(wideFraction.c_str(), 3.14159265358979).empty());
-    EXPECT_EQ(Format("m/d/yyyy", 1e300), "1E+300");
-    EXPECT_EQ(Format("[h]:mm", -1e12), "-1E+12");
+    EXPECT_EQ(Format("m/d/yyyy", 1e300), "########");
+    EXPECT_EQ(Format("[h]:mm", -1e12, true), "########");
     EXPECT_EQ(Format("# ?/?", 1e300).substr(0, 4), "1000");
 }
 
@@ -293,13 +352,108 @@ TEST(NumberFormat, DateSystems) {
     EXPECT_EQ(Format("dddd", 60), "Wednesday"); // the phantom day has a weekday too
     EXPECT_EQ(Format("dddd", 61), "Thursday");
     EXPECT_EQ(Format("yyyy-mm-dd", 2958465), "9999-12-31");
-    EXPECT_EQ(Format("yyyy-mm-dd", 2958466), "10000-01-01");
     EXPECT_EQ(Format("[h]:mm:ss", -1.5, true), "-36:00:00");
     // m is a month unless it follows an hour or precedes a second.
     EXPECT_EQ(Format("m", 45000.5), "3");
     EXPECT_EQ(Format("h m", 45000.5), "12 0");
     EXPECT_EQ(Format("m:ss", 45000.5 + 65.0 / 86400), "1:05");
     EXPECT_EQ(Format("mm/dd hh:mm", 45000.5 + 65.0 / 86400), "03/15 12:01");
+}
+
+struct Case {
+    const char* code;
+    double value;
+    const char* text;
+};
+
+void ExpectShown(const std::vector<Case>& cases, bool date1904 = false) {
+    for (const Case& c : cases)
+        EXPECT_EQ(Format(c.code, c.value, date1904), c.text) << c.code << " on " << c.value;
+}
+
+TEST(NumberFormat, DatesOutsideTheCalendarFillTheCellWithHashes) {
+    ExpectShown({
+        {"m/d/yyyy", -1234, "########"},
+        {"mmmmm", -100, "########"},
+        {"dddd", -5, "########"},
+        {"h:mm", -0.25, "########"},
+        {"[h]:mm", -1.5, "########"},
+        {"h:mm;h:mm", -0.25, "########"}, // a section for negative values does not help
+        {"yyyy-mm-dd", 2958465.75, "9999-12-31"},
+        {"yyyy-mm-dd", 2958466, "########"},
+        {"[h]:mm", 2958466, "########"},
+        {"0.00;h:mm", -1, "########"},
+        {"h:mm;0.00", -1, "1.00"}, // a number section shows the value
+    });
+    // The 1904 system shows negative dates and times with a sign; its last day is 2957003.
+    ExpectShown(
+        {
+            {"m/d/yyyy", -1, "-1/2/1904"},
+            {"[h]:mm", -1.5, "-36:00"},
+            {"yyyy-mm-dd", 2957003, "9999-12-31"},
+            {"yyyy-mm-dd", 2957004, "########"},
+        },
+        true);
+}
+
+TEST(NumberFormat, ConditionsAndTheMinusSign) {
+    ExpectShown({
+        // A section no positive number can meet shows the magnitude.
+        {"[<=-25]General;[>=25]General;General", -25, "25"},
+        {"[<=-25]General;[>=25]General;General", -24, "-24"},
+        {"[Red][<-25]General;[Blue][>25]General;[Green]General;[Yellow]General", -26, "26"},
+        {"[Red][<-25]General;[Blue][>25]General;[Green]General;[Yellow]General", -25, "-25"},
+        {"[<-10]0\" Wow\"", -20, "20 Wow"},
+        {"[>-10]0\" Wow\"", -5, "-5 Wow"},
+        {"[=-5]0;0", -5, "5"},
+        {"[<=0]0;0", -5, "5"},
+        // A second of two sections takes what a conditional first leaves.
+        {"[>=-1]0;0", -2, "2"},
+        {"[>=0]0;00", -1, "01"},
+        {"[>=1]0;0", -2, "-2"},
+        {"[>=1]0;00", -1, "-01"},
+        {"[>0]0;00", -1, "01"},
+        {"[=0]?;#,##0.00", -12.3, "-12.30"},
+        // With three sections the second takes the negative numbers left.
+        {"[>=5]0;00;000", -1, "01"},
+        {"[>=5]0;00;000", 1, "001"},
+        {"[>=-1]0;00;000", -1, "-1"},
+        // Sections without conditions, as ever.
+        {"0", -5, "-5"},
+        {"0;(0)", -5, "(5)"},
+        {"0;-0;0", -5, "-5"},
+        {"0.00;[Red]0.00", -5, "5.00"},
+        {"#,##0_);[Red](#,##0);\"-\"", -1234, "(1,234)"},
+    });
+}
+
+TEST(NumberFormat, FractionsTakeTheLastConvergentThatFits) {
+    ExpectShown({
+        {"# ?/?", 0.7, " 2/3"},
+        {"# ?\?/?\?", 1.03, "1  1/33"},
+        {"# ?/?", 0.3, " 2/7"}, // the continued fraction's steps round as doubles do
+        {"# ?/?", 1.3, "1 1/3"},
+        {"# ?/?", 2.3, "2 2/7"},
+        {"# ?/?", -12.34, "-12 1/3"},
+        {"# ?\?/?\?", -1234.5678, "-1234 46/81"},
+        {"# ?\?\?/?\?\?", -12345.67891, "-12345 573/844"},
+        {"?\?/?\?", -1.2, "- 6/5 "},
+        {"?\?/?\?", 12.3, "123/10"},
+        {"?/?", 3.14159265, "22/7"},
+        // A whole number shows spaces for the whole fraction, a fixed denominator included.
+        {"# ?/2", -1.05, "-1    "},
+        {"# ?/?", 7, "7    "},
+        {"# ?\?/16", 1, "1      "},
+        {"# ?\?/100", 1, "1       "},
+        {"# ?/8", 2.25, "2 2/8"},
+    });
+}
+
+TEST(NumberFormat, GeneralInTheTextSectionIsTheText) {
+    const char* code = "[Red][<-25]General;[Blue][>25]General;[Green]General;[Yellow]General\\ ";
+    EXPECT_EQ(gq::NumberFormat(code).formatText("foo"), "foo ");
+    EXPECT_EQ(Format(code, 26), "26");
+    EXPECT_EQ(gq::NumberFormat("0;0;0;\"<\"General\">\"").formatText("foo"), "<foo>");
 }
 
 TEST(NumberFormat, IsMovableAndReusable) {

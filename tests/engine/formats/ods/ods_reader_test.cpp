@@ -270,6 +270,8 @@ TEST(OdsReader, ValuesWithoutTextShowThroughTheirNumberStyles) {
         {"Numbers!7,1", "3.141592654"},
         // 31 December 1899 has no serial in the 1900 date system, which starts at 1 January.
         {"Dates!14,1", "1900-01-01"},
+        // A fraction is the last continued-fraction convergent that fits, not the closest one.
+        {"Numbers!18,1", "3  1/7 "},
     };
     EXPECT_EQ(Differences(ReadExpectation(), ReadAll(*reader), overrides), "");
 }
