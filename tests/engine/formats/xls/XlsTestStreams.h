@@ -236,6 +236,12 @@ inline std::string Le16(std::size_t v) {
     return out;
 }
 
+inline std::string Le32(std::uint32_t v) {
+    std::string out(4, '\0');
+    Put32(out, 0, v);
+    return out;
+}
+
 inline std::string Utf16(const std::u16string& text) {
     std::string out;
     for (char16_t unit : text)

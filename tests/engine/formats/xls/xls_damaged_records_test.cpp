@@ -11,12 +11,6 @@ namespace {
 
 using namespace xlstest;
 
-std::string Le32(std::uint32_t v) {
-    std::string out(4, '\0');
-    Put32(out, 0, v);
-    return out;
-}
-
 // A string of the later version holding `text` (one byte a character), after `prefix` in a
 // record of `type`; its characters carried on in CONTINUE records, `per` at a time, each
 // opening with the flags byte again.

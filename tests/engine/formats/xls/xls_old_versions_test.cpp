@@ -8,12 +8,6 @@ namespace {
 
 using namespace xlstest;
 
-std::string Le32(std::uint32_t v) {
-    std::string out(4, '\0');
-    Put32(out, 0, v);
-    return out;
-}
-
 std::string LeDouble(double v) {
     std::string out(8, '\0');
     std::memcpy(out.data(), &v, 8);
