@@ -4,6 +4,7 @@
 #include "Error.h"
 #include "OdsReader.h"
 #include "OpcPackage.h"
+#include "TextEncoding.h"
 #include "XlsReader.h"
 #include "XlsbReader.h"
 #include "XlsxReader.h"
@@ -20,19 +21,6 @@ namespace {
 
 enum class Container { Zip, Ole, BareBiff, Text, Unknown };
 
-// Delimited text holds no NUL and hardly any control codes; a binary file of some other kind
-// (an image, a PDF, an executable) holds them within its first few kilobytes.
-bool LooksLikeText(const std::string& head) {
-    std::size_t controls = 0;
-    for (unsigned char c : head) {
-        if (c == 0)
-            return false;
-        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') || c == 0x7F)
-            ++controls;
-    }
-    return controls * 100 <= head.size();
-}
-
 Container Sniff(const std::string& head) {
     static const char kOle[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
     if (head.size() >= 8 && std::memcmp(head.data(), kOle, 8) == 0)
@@ -44,7 +32,7 @@ Container Sniff(const std::string& head) {
         (head[1] == 0x00 || head[1] == 0x02 || head[1] == 0x04 || head[1] == 0x08) &&
         static_cast<unsigned char>(head[2]) <= 20 && head[3] == 0)
         return Container::BareBiff;
-    return LooksLikeText(head) ? Container::Text : Container::Unknown;
+    return text::LooksLikeText(head) ? Container::Text : Container::Unknown;
 }
 
 std::string ReadHead(const std::string& path) {

@@ -22,6 +22,10 @@ public:
     virtual const StyleTable& styles() const = 0;
 };
 
+// The name of the one sheet of a file format that names none (delimited text, the oldest
+// binary worksheets): the file's name without its extension, cut to what a sheet name holds.
+std::string SheetNameOfFile(const std::string& path);
+
 // Picks the reader by the file's content, never by its extension.
 std::unique_ptr<FormatReader> OpenFormatReader(const std::string& path);
 

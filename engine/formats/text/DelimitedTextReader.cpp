@@ -1,23 +1,29 @@
 #include "DelimitedTextReader.h"
 
+#include "CellText.h"
 #include "Error.h"
+#include "FieldValue.h"
+#include "TextEncoding.h"
 
-#include <QFileInfo>
-#include <QString>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace gq {
 
 namespace {
 
+using text::CompleteUtf8End;
+using text::Encoding;
+
 constexpr std::uint32_t kMaxRows = 1048576;
 constexpr std::uint32_t kMaxCols = 16384;
-// A field is held whole until it is pushed; an unterminated quote would otherwise swallow the
-// rest of a large file into memory. Past this size the field's further bytes are dropped.
-constexpr std::size_t kMaxFieldBytes = 1 << 20;
+// A field is held whole until it is pushed, and no more of it than a cell holds: an
+// unterminated quote would otherwise swallow the rest of a large file into memory. A character
+// takes at most four bytes; its text is cut to a cell's length once decoded.
+constexpr std::size_t kMaxFieldBytes = 4 * kMaxCellChars;
 // The block that decides the delimiter and the encoding.
 constexpr std::size_t kSniffBytes = 1 << 20;
 constexpr std::size_t kChunkBytes = 1 << 16;
@@ -41,88 +47,11 @@ std::size_t ReadSome(std::FILE* file, char* buffer, std::size_t size) {
     return got;
 }
 
-// Windows-1252 for 0x80-0x9F; the five unassigned bytes map to the C1 controls of the same
-// value, as the system's own conversion does. 0xA0-0xFF are Latin-1.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendCp1252(std::string& out, unsigned char byte) {
-    char16_t unit = byte < 0xA0 ? kCp1252High[byte - 0x80] : char16_t(byte);
-    if (unit < 0x800) {
-        out += static_cast<char>(0xC0 | (unit >> 6));
-        out += static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (unit >> 12));
-        out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (unit & 0x3F));
-    }
-}
-
-// Length of the well-formed UTF-8 sequence at `p` (shortest form, no surrogates, at most
-// U+10FFFF), or 0.
-std::size_t Utf8Length(const unsigned char* p, std::size_t available) {
-    unsigned char lead = p[0];
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (available < length || p[1] < low || p[1] > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-    return length;
-}
-
-// Where a UTF-8 text cut at `bytes.size()` may end: before a last sequence left incomplete.
-std::size_t CompleteUtf8End(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t lead = bytes.size();
-    while (lead > 0 && bytes.size() - lead < 3 && (p[lead - 1] & 0xC0) == 0x80)
-        --lead;
-    if (lead == 0 || p[lead - 1] < 0xC2)
-        return bytes.size();
-    return Utf8Length(p + lead - 1, bytes.size() - lead + 1) == 0 ? lead - 1 : bytes.size();
-}
-
-// True when `bytes` is UTF-8; a sequence cut off at the end of a block that the file goes on
-// past (`cut`) does not count against it.
-bool LooksUtf8(std::string_view bytes, bool cut) {
-    if (cut)
-        bytes = bytes.substr(0, CompleteUtf8End(bytes));
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t length = Utf8Length(p + i, bytes.size() - i);
-        if (length == 0)
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 // The first line decides: TAB never occurs in ordinary text, so one TAB means the tab-separated
 // text that spreadsheets write; semicolons separate lists where the comma is the decimal mark,
-// so numbers put commas in such a line too and semicolons win only by majority; else comma.
-char ChooseDelimiter(std::string_view head) {
+// so numbers put commas in such a line too and semicolons win only by majority. A line with
+// none of them takes `fallback`.
+char ChooseDelimiter(std::string_view head, char fallback) {
     std::size_t tabs = 0, semicolons = 0, commas = 0;
     bool quoted = false;
     for (char c : head) {
@@ -141,37 +70,49 @@ char ChooseDelimiter(std::string_view head) {
     }
     if (tabs > 0)
         return '\t';
+    if (semicolons == 0 && commas == 0)
+        return fallback;
     return semicolons > commas ? ';' : ',';
 }
 
-std::string SheetNameOf(const std::string& path) {
-    QFileInfo info(QString::fromStdString(path));
-    QString name = info.completeBaseName();
-    if (name.isEmpty())
-        name = info.fileName();
-    // A sheet name holds at most 31 characters; longer file names are cut, as on opening.
-    if (name.size() > 31)
-        name.truncate(name[30].isHighSurrogate() ? 30 : 31);
-    return name.toStdString();
+// A first line "sep=X" names the delimiter X; that line is no row.
+bool NamedDelimiter(std::string_view head, char& delimiter) {
+    if (!head.starts_with("sep=") || head.size() < 5 || head[4] == '\r' || head[4] == '\n' ||
+        head[4] == '"')
+        return false;
+    if (head.size() > 5 && head[5] != '\r' && head[5] != '\n')
+        return false;
+    delimiter = head[4];
+    return true;
 }
 
 class DelimitedTextReader : public FormatReader {
 public:
     explicit DelimitedTextReader(const std::string& path) : path_(path) {
-        names_.push_back(SheetNameOf(path));
+        names_.push_back(SheetNameOfFile(path));
+        for (const std::string& code : text::FieldFormatCodes())
+            styles_.addStyle(code);
         File file = OpenFile(path);
         std::string head(kSniffBytes, '\0');
         head.resize(ReadSome(file.get(), head.data(), head.size()));
-        std::string_view text(head);
-        if (text.starts_with("\xEF\xBB\xBF")) {
-            bom_ = true;
-            text.remove_prefix(3);
+        text::Sniffed sniffed = text::SniffEncoding(head);
+        encoding_ = sniffed.encoding;
+        markBytes_ = sniffed.markBytes;
+        std::string_view text = std::string_view(head).substr(markBytes_);
+        std::string decoded;
+        if (text::IsWide(encoding_)) {
+            text::WideDecoder(encoding_).decode(text, decoded);
+            text = decoded;
+        } else {
+            // A byte-order mark or a first block that is valid UTF-8 makes the file UTF-8; a
+            // stray invalid byte later on is still taken as Windows-1252 by itself, so nothing
+            // is lost. Otherwise the whole file is Windows-1252, where every byte is a character.
+            cp1252_ = markBytes_ == 0 && !text::LooksUtf8(text, head.size() == kSniffBytes);
         }
-        // A byte-order mark or a first block that is valid UTF-8 makes the file UTF-8; a stray
-        // invalid byte later on is still taken as Windows-1252 by itself, so nothing is lost.
-        // Otherwise the whole file is Windows-1252, where every byte is a character.
-        cp1252_ = !bom_ && !LooksUtf8(text, head.size() == kSniffBytes);
-        delimiter_ = ChooseDelimiter(text);
+        namedDelimiter_ = NamedDelimiter(text, delimiter_);
+        // Unicode text as spreadsheets write it is tab-separated.
+        if (!namedDelimiter_)
+            delimiter_ = ChooseDelimiter(text, text::IsWide(encoding_) ? '\t' : ',');
     }
 
     const std::vector<std::string>& worksheetNames() const override { return names_; }
@@ -179,146 +120,196 @@ public:
     void readCells(std::size_t sheetIndex, CellVisitor& visitor) override;
 
 private:
+    enum class State { SkipLine, FieldStart, Plain, Quoted, QuoteInQuoted };
+
+    bool consume(std::string_view chunk, CellVisitor& visitor);
     bool pushField(CellVisitor& visitor);
-
-    std::string path_;
-    std::vector<std::string> names_;
-    StyleTable styles_;
-    bool bom_ = false;
-    bool cp1252_ = false;
-    char delimiter_ = ',';
-
-    // Parse state.
-    std::string field_;
-    std::string decoded_;
-    std::uint32_t row_ = 1;
-    std::uint32_t col_ = 1;
-};
-
-bool DelimitedTextReader::pushField(CellVisitor& visitor) {
-    if (field_.empty() || col_ > kMaxCols)
-        return true;
-    if (field_.size() >= kMaxFieldBytes && !cp1252_)
-        field_.resize(CompleteUtf8End(field_)); // cut at the limit: not in half a character
-    const auto* p = reinterpret_cast<const unsigned char*>(field_.data());
-    unsigned char high = 0;
-    for (unsigned char byte : field_)
-        high |= byte;
-    Cell cell;
-    cell.row = row_;
-    cell.col = col_;
-    cell.kind = CellKind::String;
-    if (high < 0x80) {
-        cell.text = field_; // ASCII reads alike in both encodings
-        return visitor.visit(cell);
-    }
-    decoded_.clear();
-    std::size_t i = 0;
-    while (i < field_.size()) {
-        std::size_t length = cp1252_ ? 0 : Utf8Length(p + i, field_.size() - i);
-        if (length > 0) {
-            decoded_.append(field_, i, length);
-            i += length;
-        } else if (p[i] < 0x80) {
-            decoded_ += field_[i++];
-        } else {
-            AppendCp1252(decoded_, p[i++]);
-        }
-    }
-    cell.text = decoded_;
-    return visitor.visit(cell);
-}
-
-void DelimitedTextReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
-    if (sheetIndex != 0)
-        throw Error("The workbook has no worksheet number " + std::to_string(sheetIndex + 1));
-    File file = OpenFile(path_);
-    enum class State { FieldStart, Plain, Quoted, QuoteInQuoted };
-    State state = State::FieldStart;
-    field_.clear();
-    row_ = 1;
-    col_ = 1;
-    bool afterCr = false; // a LF right after a CR is part of the same line end
-    bool first = true;
-    const char delimiter = delimiter_;
-    auto add = [this](char c) {
+    std::string_view fieldText();
+    void add(char c) {
         if (field_.size() < kMaxFieldBytes)
             field_ += c;
-    };
+    }
     // The bytes from `i` up to the next of `stops` join the field at once; returns the last one.
-    auto addRun = [this](std::string_view chunk, std::size_t i, std::string_view stops) {
+    std::size_t addRun(std::string_view chunk, std::size_t i, std::string_view stops) {
         std::size_t end = i;
         while (end < chunk.size() && stops.find(chunk[end]) == std::string_view::npos)
             ++end;
         if (field_.size() < kMaxFieldBytes)
             field_.append(chunk.data() + i, std::min(end - i, kMaxFieldBytes - field_.size()));
         return end - 1;
-    };
+    }
+
+    std::string path_;
+    std::vector<std::string> names_;
+    StyleTable styles_;
+    Encoding encoding_ = Encoding::Bytes;
+    std::size_t markBytes_ = 0;
+    bool cp1252_ = false;
+    bool namedDelimiter_ = false;
+    char delimiter_ = ',';
+
+    // Parse state.
+    State state_ = State::FieldStart;
+    bool afterCr_ = false; // a LF right after a CR is part of the same line end
+    std::string field_;
+    std::string decoded_;
+    std::uint32_t row_ = 1;
+    std::uint32_t col_ = 1;
+};
+
+// The field's text as UTF-8, cut at what a cell holds; a NUL is dropped, as no cell holds one.
+std::string_view DelimitedTextReader::fieldText() {
+    if (field_.size() >= kMaxFieldBytes && !cp1252_)
+        field_.resize(CompleteUtf8End(field_)); // cut at the limit: not in half a character
+    if (std::memchr(field_.data(), 0, field_.size()))
+        field_.erase(std::remove(field_.begin(), field_.end(), '\0'), field_.end());
+    unsigned char high = 0;
+    for (unsigned char byte : field_)
+        high |= byte;
+    if (high < 0x80) { // ASCII reads alike in both encodings
+        CutToCellLimit(field_);
+        return field_;
+    }
+    decoded_.clear();
+    const auto* p = reinterpret_cast<const unsigned char*>(field_.data());
+    std::size_t i = 0;
+    while (i < field_.size()) {
+        std::size_t length = cp1252_ ? 0 : text::Utf8Length(p + i, field_.size() - i);
+        if (length > 0) {
+            decoded_.append(field_, i, length);
+            i += length;
+        } else if (p[i] < 0x80) {
+            decoded_ += field_[i++];
+        } else {
+            text::AppendCp1252(decoded_, p[i++]);
+        }
+    }
+    CutToCellLimit(decoded_);
+    return decoded_;
+}
+
+bool DelimitedTextReader::pushField(CellVisitor& visitor) {
+    if (field_.empty() || col_ > kMaxCols)
+        return true;
+    std::string_view text = fieldText();
+    if (text.empty())
+        return true;
+    text::FieldValue value = text::ValueOfField(text);
+    Cell cell;
+    cell.row = row_;
+    cell.col = col_;
+    cell.kind = value.kind;
+    cell.style = value.style;
+    cell.number = value.number;
+    if (value.kind == CellKind::String)
+        cell.text = text;
+    return visitor.visit(cell);
+}
+
+// Parses one block of the text; false once the read is to end.
+bool DelimitedTextReader::consume(std::string_view chunk, CellVisitor& visitor) {
+    const char delimiter = delimiter_;
     const char plainStops[] = {delimiter, '\r', '\n'};
     const std::string_view plainEnd(plainStops, 3);
+    for (std::size_t i = 0; i < chunk.size(); ++i) {
+        char c = chunk[i];
+        if (afterCr_) {
+            afterCr_ = false;
+            if (c == '\n')
+                continue;
+        }
+        if (state_ == State::SkipLine) {
+            if (c == '\n' || c == '\r') {
+                afterCr_ = c == '\r';
+                state_ = State::FieldStart;
+            }
+            continue;
+        }
+        if (state_ == State::Quoted) {
+            if (c == '"') {
+                state_ = State::QuoteInQuoted;
+            } else if (c == '\r') {
+                add('\n'); // a cell's line break is LF, whatever the file's line ends
+                afterCr_ = true;
+            } else {
+                i = addRun(chunk, i, "\"\r");
+            }
+            continue;
+        }
+        if (state_ == State::QuoteInQuoted) {
+            if (c == '"') {
+                add('"');
+                state_ = State::Quoted;
+                continue;
+            }
+            state_ = State::Plain;
+        }
+        if (c == delimiter) {
+            if (!pushField(visitor))
+                return false;
+            field_.clear();
+            if (col_ <= kMaxCols)
+                ++col_;
+            state_ = State::FieldStart;
+        } else if (c == '\n' || c == '\r') {
+            if (!pushField(visitor))
+                return false;
+            field_.clear();
+            afterCr_ = c == '\r';
+            state_ = State::FieldStart;
+            col_ = 1;
+            if (++row_ > kMaxRows)
+                return false; // past the last row a sheet has
+        } else if (c == '"' && state_ == State::FieldStart) {
+            state_ = State::Quoted;
+        } else {
+            i = addRun(chunk, i, plainEnd);
+            state_ = State::Plain;
+        }
+    }
+    return true;
+}
+
+void DelimitedTextReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
+    if (sheetIndex != 0)
+        throw Error("The workbook has no worksheet number " + std::to_string(sheetIndex + 1));
+    File file = OpenFile(path_);
+    state_ = namedDelimiter_ ? State::SkipLine : State::FieldStart;
+    afterCr_ = false;
+    field_.clear();
+    row_ = 1;
+    col_ = 1;
+    std::optional<text::WideDecoder> wide;
+    if (text::IsWide(encoding_))
+        wide.emplace(encoding_);
+    std::size_t mark = markBytes_;
     std::string buffer(kChunkBytes, '\0');
+    std::string decoded;
     for (;;) {
         std::size_t got = ReadSome(file.get(), buffer.data(), buffer.size());
         if (got == 0)
             break;
         std::string_view chunk(buffer.data(), got);
-        if (first) {
-            first = false;
-            if (bom_ && chunk.starts_with("\xEF\xBB\xBF"))
-                chunk.remove_prefix(3);
+        std::size_t skip = std::min(mark, chunk.size());
+        chunk.remove_prefix(skip);
+        mark -= skip;
+        if (wide) {
+            decoded.clear();
+            wide->decode(chunk, decoded);
+            chunk = decoded;
         }
-        for (std::size_t i = 0; i < chunk.size(); ++i) {
-            char c = chunk[i];
-            if (afterCr) {
-                afterCr = false;
-                if (c == '\n')
-                    continue;
-            }
-            if (state == State::Quoted) {
-                if (c == '"') {
-                    state = State::QuoteInQuoted;
-                } else if (c == '\r') {
-                    add('\n'); // a cell's line break is LF, whatever the file's line ends
-                    afterCr = true;
-                } else {
-                    i = addRun(chunk, i, "\"\r");
-                }
-                continue;
-            }
-            if (state == State::QuoteInQuoted) {
-                if (c == '"') {
-                    add('"');
-                    state = State::Quoted;
-                    continue;
-                }
-                state = State::Plain;
-            }
-            if (c == delimiter) {
-                if (!pushField(visitor))
-                    return;
-                field_.clear();
-                if (col_ <= kMaxCols)
-                    ++col_;
-                state = State::FieldStart;
-            } else if (c == '\n' || c == '\r') {
-                if (!pushField(visitor))
-                    return;
-                field_.clear();
-                afterCr = c == '\r';
-                state = State::FieldStart;
-                col_ = 1;
-                if (++row_ > kMaxRows)
-                    return; // past the last row a sheet has
-            } else if (c == '"' && state == State::FieldStart) {
-                state = State::Quoted;
-            } else {
-                i = addRun(chunk, i, plainEnd);
-                state = State::Plain;
-            }
-        }
+        if (!consume(chunk, visitor))
+            return;
+    }
+    if (wide) {
+        decoded.clear();
+        wide->finish(decoded);
+        if (!consume(decoded, visitor))
+            return;
     }
     // The last line needs no line end; an unterminated quote ends with the file.
-    pushField(visitor);
+    if (state_ != State::SkipLine)
+        pushField(visitor);
 }
 
 } // namespace

@@ -201,7 +201,7 @@ bool ContinuedRecord::nextSegment() {
 }
 
 void ContinuedRecord::cutShort() const {
-    Damaged("a record ends in the middle of its data");
+    throw RecordCutShort(std::string(kNotAWorkbook) + ": a record ends in the middle of its data");
 }
 
 bool ContinuedRecord::atEnd() {
@@ -237,8 +237,9 @@ void ContinuedRecord::skip(std::uint64_t bytes) {
     }
 }
 
-void ContinuedRecord::chars(std::uint32_t count, bool highByte, std::string& out) {
+void ContinuedRecord::chars(std::uint32_t count, bool highByte, CellTextBuilder& out) {
     Utf16Decoder utf16;
+    piece_.clear();
     while (count > 0) {
         if (pos_ == size_) {
             // Character data carried on in a CONTINUE opens with the flags byte again: a string
@@ -251,18 +252,25 @@ void ContinuedRecord::chars(std::uint32_t count, bool highByte, std::string& out
         std::size_t width = highByte ? 2 : 1;
         std::size_t fit = std::min<std::size_t>(count, (size_ - pos_) / width);
         if (fit == 0)
-            Damaged("a string is split in the middle of a character");
-        if (highByte)
-            utf16.append(out, data_ + pos_, fit);
-        else
-            AppendLatin1(out, data_ + pos_, fit);
+            throw RecordCutShort(std::string(kNotAWorkbook) +
+                                 ": a string is split in the middle of a character");
+        // Past a cell's limit the characters are only stepped over.
+        if (!out.full()) {
+            if (highByte)
+                utf16.append(piece_, data_ + pos_, fit);
+            else
+                AppendLatin1(piece_, data_ + pos_, fit);
+            out.append(piece_);
+            piece_.clear();
+        }
         pos_ += fit * width;
         count -= static_cast<std::uint32_t>(fit);
     }
-    utf16.finish(out);
+    utf16.finish(piece_);
+    out.append(piece_);
 }
 
-void ContinuedRecord::unicodeString(std::string& out, bool shortCount) {
+void ContinuedRecord::unicodeString(CellTextBuilder& out, bool shortCount) {
     std::uint32_t count = shortCount ? u8() : u16();
     std::uint8_t flags = u8();
     std::uint32_t runs = (flags & 0x08) ? u16() : 0;

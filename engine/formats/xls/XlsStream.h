@@ -1,5 +1,8 @@
 #pragma once
 
+#include "CellText.h"
+#include "Error.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,6 +63,13 @@ private:
     std::uint64_t bufferOffset_ = 0; // stream offset of buffer_[0]
 };
 
+// A record whose data ends before what its fields announce. It costs that record only: the
+// reader catches it and goes on with the next one, since the record lengths still hold.
+class RecordCutShort : public Error {
+public:
+    using Error::Error;
+};
+
 // A record and the CONTINUE records that carry on its data, read as one run of bytes. Strings
 // keep their own rule at a CONTINUE boundary: character data resumes with a fresh flags byte.
 class ContinuedRecord {
@@ -71,11 +81,12 @@ public:
     std::uint32_t u32();
     void skip(std::uint64_t bytes);
     // A string of `chars` characters; `highByte` from the string's flags (UTF-16 when set,
-    // else one byte per character from U+0000..U+00FF). Appends UTF-8 to `out`.
-    void chars(std::uint32_t chars, bool highByte, std::string& out);
+    // else one byte per character from U+0000..U+00FF). Appends UTF-8 to `out`, which keeps
+    // what a cell holds and reads past the rest. Throws RecordCutShort.
+    void chars(std::uint32_t chars, bool highByte, CellTextBuilder& out);
     // A string with its header: a 16-bit character count (8-bit when `shortCount`), flags, and
     // any rich-text runs and phonetic data after the characters, which are skipped.
-    void unicodeString(std::string& out, bool shortCount = false);
+    void unicodeString(CellTextBuilder& out, bool shortCount = false);
     // No bytes left in this record nor in any CONTINUE after it.
     bool atEnd();
 
@@ -87,6 +98,7 @@ private:
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t pos_ = 0;
+    std::string piece_; // one segment's characters, decoded before they join the string
 };
 
 // Little-endian fields of record data; the caller has checked the size.
