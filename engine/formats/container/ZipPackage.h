@@ -18,7 +18,9 @@ public:
 
 // A zip package (.xlsx, .xlsb, .ods). Every part is guarded against decompression bombs: a part
 // may inflate to at most max(kBombFloorBytes, kBombRatio x its compressed size) and never past
-// kMaxPartBytes; past that the read fails with a plain error instead of running for hours.
+// kMaxPartBytes. A part that declares more is refused before it is inflated, and one that inflates
+// past what it declares fails there, so the read ends with a plain error instead of running for
+// hours. The CRC-32 of every part is checked at its end.
 class ZipPackage {
 public:
     static constexpr std::uint64_t kBombFloorBytes = 256ull << 20;
