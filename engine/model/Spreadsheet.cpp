@@ -5,6 +5,9 @@
 #include "FormatReader.h"
 #include "VisibleInstance.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -329,7 +332,12 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     if (format != FileFormat::TextTabDelimited)
         throw Error("This file format cannot be written");
     Worksheet& source = sheet ? *sheet : activeSheet();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    // Appending: a reader that empties the file as it takes each block (the text scan) has the
+    // next block land at its start, so the export never holds more than a block.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "ab");
+    if (fd >= 0 && !file)
+        ::close(fd);
     if (!file)
         throw Error("The text export cannot be written to " + path);
     constexpr std::size_t kBlockBytes = 1 << 16;

@@ -152,7 +152,8 @@ public:
     Worksheet& activeSheet() { return *sheets_.front(); }
     // Writes `sheet` (the active sheet when null) as TAB-separated text, one row per line, in
     // blocks of whole lines. `blockWritten` runs after each block reaches the file (a reader may
-    // take it at once); when it returns false the export ends there.
+    // take it at once, and may then empty the file: the next block is appended to what is left);
+    // when it returns false the export ends there.
     void saveAs(const std::string& path, FileFormat format, Worksheet* sheet = nullptr,
                 const std::function<bool()>& blockWritten = {});
 

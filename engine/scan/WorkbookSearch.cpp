@@ -237,7 +237,7 @@ private:
         if (!export_->open() || !export_->resize(0))
             throw Error("The temporary text export cannot be written");
         export_->close();
-        int fd = ::open(exportPath.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = ::open(exportPath.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0)
             throw Error("The temporary text export cannot be opened");
         std::string line; // a physical line may span blocks
@@ -248,8 +248,13 @@ private:
                 ssize_t got = ::read(fd, buffer, sizeof buffer);
                 if (got < 0)
                     throw Error("The temporary text export cannot be read");
-                if (got == 0)
+                if (got == 0) {
+                    // Everything written is read: the file starts over, so a huge sheet never
+                    // costs more disk than a block.
+                    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+                        throw Error("The temporary text export cannot be written");
                     break;
+                }
                 going = testLines(buffer, static_cast<std::size_t>(got), line, sheetName);
             }
             return going;

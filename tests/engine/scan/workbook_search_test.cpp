@@ -54,6 +54,24 @@ public:
     }
 };
 
+// Points TMPDIR at a folder of the test's own while it lives: other programs' exports may lie in
+// the shared one.
+class TempPathOf {
+public:
+    explicit TempPathOf(const gqtest::TempDir& dir) : saved_(qgetenv("TMPDIR")) {
+        qputenv("TMPDIR", QByteArray::fromStdString(dir.path("")));
+    }
+    ~TempPathOf() {
+        if (saved_.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", saved_);
+    }
+
+private:
+    QByteArray saved_;
+};
+
 class WorkbookSearchTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -196,9 +214,7 @@ TEST_F(WorkbookSearchTest, MalformedPatternIsReportedOncePerSearch) {
 }
 
 TEST_F(WorkbookSearchTest, NullWorkbookYieldsNothingAndTheExportIsRemoved) {
-    // A folder of its own: other programs' exports may lie in the shared one.
-    const QByteArray saved = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QByteArray::fromStdString(dir_.path("")));
+    TempPathOf tmp(dir_);
     gq::ExcelSearchWorkbook(path_, nullptr, host_);
     EXPECT_TRUE(host_.rows.empty());
     host_.locations = false;
@@ -207,10 +223,6 @@ TEST_F(WorkbookSearchTest, NullWorkbookYieldsNothingAndTheExportIsRemoved) {
     EXPECT_TRUE(QDir(QDir::tempPath())
                     .entryList({"gridquest-export-*"}, QDir::Files | QDir::Hidden)
                     .isEmpty());
-    if (saved.isNull())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", saved);
 }
 
 TEST(WorkbookSearch, AJudgedSharedStringIsJudgedAgainWhenTheTermOrCaseChanges) {
@@ -283,6 +295,34 @@ TEST(WorkbookSearch, ARunOfEqualCellsIsTestedOnceAndGivesARowForEachOfItsCells) 
     host.onYield = [&] { host.stop = host.rows.size() >= 10; };
     gq::ExcelSearchWorkbook(path, &workbook, host);
     EXPECT_EQ(host.rows.size(), 11u);
+}
+
+TEST(WorkbookSearch, TheTextExportNeverHoldsMoreThanABlock) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("big.xlsx");
+    const std::string text(30000, 'w');
+    gqtest::WriteXlsx(path, [&](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "S");
+        for (int row = 0; row < 1000; ++row)
+            worksheet_write_string(sheet, row, 0, (row == 999 ? "tea" : text).c_str(), nullptr);
+    });
+    TempPathOf tmp(dir);
+    gq::Workbook workbook(path);
+    RecordingHost host;
+    host.locations = false;
+    host.text = "tea";
+    qint64 largest = 0;
+    host.onYield = [&] {
+        for (const QFileInfo& file : QDir(QString::fromStdString(dir.path("")))
+                                         .entryInfoList({"gridquest-export-*"}, QDir::Files))
+            largest = std::max(largest, file.size());
+    };
+    gq::ExcelSearchWorkbook(path, &workbook, host);
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_EQ(host.rows[0].cellText, "tea");
+    // 30 MB went through a file that never held more than a block and a line.
+    EXPECT_GT(largest, 0);
+    EXPECT_LT(largest, 1 << 20);
 }
 
 TEST(SharedFileRoutines, FileExistsAndDeleteTempFile) {
