@@ -27,10 +27,6 @@ struct ParserDeleter {
 };
 using Parser = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDeleter>;
 
-// Workbook parts nest a few levels deep; a parser's memory grows with every open element, so a
-// part nested deeper than this is refused instead of costing gigabytes.
-constexpr int kMaxDepth = 10000;
-
 struct Context {
     XML_Parser parser;
     XmlHandler* handler;
@@ -48,7 +44,7 @@ Parser MakeParser(Context& context) {
         parser.get(),
         [](void* data, const char* name, const char** attributes) {
             auto* context = static_cast<Context*>(data);
-            if (++context->depth > kMaxDepth) {
+            if (++context->depth > kMaxXmlDepth) {
                 context->tooDeep = true;
                 XML_StopParser(context->parser, XML_FALSE);
                 return;
@@ -74,7 +70,7 @@ bool Check(const Context& context, XML_Status status) {
     if (status != XML_STATUS_ERROR)
         return true;
     if (context.tooDeep)
-        throw Error(std::string(kNotAWorkbook) + ": its XML is nested too deeply");
+        throw Error(std::string(kNotAWorkbook) + ": " + kXmlTooDeep);
     if (XML_GetErrorCode(context.parser) == XML_ERROR_ABORTED)
         return false;
     throw Error(std::string(kNotAWorkbook) + ": " +

@@ -20,6 +20,11 @@ public:
     virtual bool done() const { return false; }
 };
 
+// Workbook parts nest a few levels deep; a parser's memory grows with every open element, so a
+// part nested deeper than this is refused, with this reason, instead of costing gigabytes.
+inline constexpr int kMaxXmlDepth = 10000;
+inline constexpr const char* kXmlTooDeep = "its XML is nested too deeply";
+
 // The value of the attribute with this local name, or nullptr.
 const char* XmlAttribute(const char** attributes, std::string_view name);
 

@@ -1,6 +1,7 @@
 #include "CellText.h"
 #include "Error.h"
 #include "FormatReader.h"
+#include "HandMadeXlsx.h"
 #include "Spreadsheet.h"
 #include "TestFiles.h"
 
@@ -32,47 +33,6 @@ std::string ErrorOf(const std::string& path) {
         return error.what();
     }
     return "";
-}
-
-const char* kContentTypes =
-    R"(<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"/>)";
-
-std::string RootRels(
-    const std::string& target,
-    const std::string& ns = "http://schemas.openxmlformats.org/officeDocument/2006/relationships") {
-    return R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-           R"(<Relationship Id="rId1" Type=")" +
-           ns + R"(/officeDocument" Target=")" + target + R"("/></Relationships>)";
-}
-
-// A package written by hand: the workbook part in a folder of its own, one sheet, no styles.
-void WriteHandMadeXlsx(const std::string& path, const std::string& sheetXml,
-                       const std::string& sharedStrings = "", const std::string& workbookPr = "") {
-    std::string ns = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-    std::string rels =
-        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-        R"(<Relationship Id="rId7" Type=")" +
-        ns + R"(/worksheet" Target="sheets/data.xml"/>)" + R"(<Relationship Id="rId8" Type=")" +
-        ns + R"(/sharedStrings" Target="/book/strings.xml"/></Relationships>)";
-    std::vector<std::pair<std::string, std::string>> parts = {
-        {"[Content_Types].xml", kContentTypes},
-        {"_rels/.rels", RootRels("book/main.xml")},
-        {"book/main.xml",
-         R"(<x:workbook xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
-         R"(xmlns:r=")" +
-             ns + R"(">)" + workbookPr +
-             R"(<x:sheets><x:sheet name="Données" sheetId="1" r:id="rId7"/></x:sheets></x:workbook>)"},
-        {"book/_rels/main.xml.rels", rels},
-        {"book/sheets/data.xml", sheetXml},
-    };
-    if (!sharedStrings.empty())
-        parts.push_back({"book/strings.xml", sharedStrings});
-    gqtest::WriteZip(path, parts);
-}
-
-std::string Sheet(const std::string& rows) {
-    return R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)" +
-           rows + "</sheetData></worksheet>";
 }
 
 TEST(XlsxReader, ReadsWhatLibxlsxwriterWrites) {
@@ -142,7 +102,7 @@ TEST(XlsxReader, ReadsHandMadePackagesOfOtherWriters) {
         R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
         R"(<si><t>first</t></si><si><r><t>ka</t></r><r><t xml:space="preserve"> ji</t></r>)"
         R"(<rPh sb="0" eb="1"><t>KANA</t></rPh></si></sst>)";
-    WriteHandMadeXlsx(path, sheet, strings);
+    gqtest::WriteHandMadeXlsx(path, sheet, strings);
     Texts texts = ShownTexts(path);
     EXPECT_EQ(texts["Données!1,1"], "first");
     EXPECT_EQ(texts["Données!1,2"], "ka ji");
@@ -168,8 +128,8 @@ TEST(XlsxReader, ReadsTheStrictVariantAnd1904Dates) {
         R"(</sheetData></worksheet>)";
     gqtest::WriteZip(
         path,
-        {{"[Content_Types].xml", kContentTypes},
-         {"_rels/.rels", RootRels("xl/workbook.xml", ns)},
+        {{"[Content_Types].xml", gqtest::kContentTypes},
+         {"_rels/.rels", gqtest::RootRels("xl/workbook.xml", ns)},
          {"xl/workbook.xml",
           R"(<workbook xmlns="http://purl.oclc.org/ooxml/spreadsheetml/main" xmlns:r=")" + ns +
               R"("><workbookPr date1904="true"/><sheets><sheet name="S" sheetId="1" r:id="a"/>)"
@@ -189,10 +149,11 @@ TEST(XlsxReader, TheDateSystemComesFromTheWorkbooksOwnProperties) {
     gqtest::TempDir dir;
     std::string path = dir.path("1904.xlsx");
     // Later programs add a workbookPr of their own namespace in an extension list.
-    WriteHandMadeXlsx(path, Sheet(R"(<row r="1"><c r="A1" s="0"><v>1</v></c></row>)"), "",
-                      R"(<x:workbookPr date1904="1"/><x:extLst><x:ext uri="{1}">)"
-                      R"(<x15:workbookPr xmlns:x15="urn:x15" chartTrackingRefBase="1"/>)"
-                      R"(</x:ext></x:extLst>)");
+    gqtest::WriteHandMadeXlsx(path,
+                              gqtest::Sheet(R"(<row r="1"><c r="A1" s="0"><v>1</v></c></row>)"), "",
+                              R"(<x:workbookPr date1904="1"/><x:extLst><x:ext uri="{1}">)"
+                              R"(<x15:workbookPr xmlns:x15="urn:x15" chartTrackingRefBase="1"/>)"
+                              R"(</x:ext></x:extLst>)");
     EXPECT_TRUE(gq::OpenFormatReader(path)->styles().date1904);
 
     std::string real = gqtest::RealFixture("SheetJS_test_files__1904__1904.xlsx");
@@ -209,11 +170,11 @@ TEST(XlsxReader, LongStringsAreCutAsACellHoldsThemAndSharedOnesTravelByIndex) {
     std::string escaped;
     for (int i = 0; i < 40000; ++i)
         escaped += "_x0041_";
-    WriteHandMadeXlsx(
+    gqtest::WriteHandMadeXlsx(
         path,
-        Sheet(R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>0</v></c>)"
-              R"(<c r="C1" t="inlineStr"><is><t>)" +
-              longText + R"(</t></is></c><c r="D1" t="s"><v>1</v></c></row>)"),
+        gqtest::Sheet(R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>0</v></c>)"
+                      R"(<c r="C1" t="inlineStr"><is><t>)" +
+                      longText + R"(</t></is></c><c r="D1" t="s"><v>1</v></c></row>)"),
         R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><si><t>)" +
             longText + "</t></si><si><t>" + escaped + "</t></si></sst>");
     auto reader = gq::OpenFormatReader(path);
@@ -266,12 +227,12 @@ TEST(XlsxReader, RefusesDamagedAndHostilePackagesWithAReason) {
     EXPECT_EQ(ErrorOf(noWorkbook), gq::kNotAWorkbook);
 
     std::string badXml = dir.path("badxml.xlsx");
-    WriteHandMadeXlsx(badXml, "<worksheet><sheetData><row><c>");
+    gqtest::WriteHandMadeXlsx(badXml, "<worksheet><sheetData><row><c>");
     EXPECT_NE(ErrorOf(badXml).find(gq::kNotAWorkbook), std::string::npos);
 
     // 300 MB of zeros squeezed into a few hundred kilobytes: refused, not inflated to the end.
     std::string bomb = dir.path("bomb.xlsx");
-    WriteHandMadeXlsx(bomb, Sheet("") + std::string(300u << 20, ' '));
+    gqtest::WriteHandMadeXlsx(bomb, gqtest::Sheet("") + std::string(300u << 20, ' '));
     EXPECT_NE(ErrorOf(bomb).find("decompression bomb"), std::string::npos);
 
     // Nesting costs the parser memory at every level: a part nested absurdly deep is refused.
@@ -279,7 +240,7 @@ TEST(XlsxReader, RefusesDamagedAndHostilePackagesWithAReason) {
     std::string deep;
     for (int i = 0; i < 20000; ++i)
         deep += "<x>";
-    WriteHandMadeXlsx(nested, Sheet(deep));
+    gqtest::WriteHandMadeXlsx(nested, gqtest::Sheet(deep));
     EXPECT_NE(ErrorOf(nested).find("nested too deeply"), std::string::npos);
 
     std::string missing = dir.path("missing.xlsx");

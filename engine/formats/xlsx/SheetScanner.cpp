@@ -1,0 +1,969 @@
+#include "SheetScanner.h"
+
+#include "Error.h"
+#include "SheetCells.h"
+#include "XmlStream.h"
+#include "ZipPackage.h"
+
+#include <expat.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace gq {
+
+namespace {
+
+// Byte classes, one bit each, for the loops that run over every byte of the part.
+enum : std::uint8_t {
+    kNameStart =
+        1, // ASCII only: a byte from 0x80 up leaves the fast loops to have its UTF-8 checked
+    kNameChar = 2,
+    kSpace = 4,
+    // Each of these ends a run of plain bytes in its context: control codes (NUL among them, which
+    // also marks the end of the data in the buffer), carriage returns (line ends are normalised),
+    // multi-byte characters (checked), and what has a meaning there.
+    kTextStop = 8,
+    kValueStop = 16,
+    kCDataStop = 32,
+    kCommentStop = 64,
+    kPIStop = 128,
+};
+
+constexpr std::array<std::uint8_t, 256> MakeClasses() {
+    std::array<std::uint8_t, 256> classes{};
+    for (int c = 0; c < 256; ++c) {
+        std::uint8_t bits = 0;
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':')
+            bits |= kNameStart | kNameChar;
+        if ((c >= '0' && c <= '9') || c == '-' || c == '.')
+            bits |= kNameChar;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            bits |= kSpace;
+        bool special = (c < 0x20 && c != '\t' && c != '\n') || c >= 0x80;
+        if (special || c == '<' || c == '&' || c == ']')
+            bits |= kTextStop;
+        if (special || c == '\t' || c == '\n' || c == '"' || c == '\'' || c == '<' || c == '&')
+            bits |= kValueStop;
+        if (special || c == ']')
+            bits |= kCDataStop;
+        if ((special && c != '\r') || c == '-')
+            bits |= kCommentStop;
+        if ((special && c != '\r') || c == '?')
+            bits |= kPIStop;
+        classes[c] = bits;
+    }
+    return classes;
+}
+constexpr std::array<std::uint8_t, 256> kClasses = MakeClasses();
+
+inline std::uint8_t ClassOf(char c) {
+    return kClasses[static_cast<unsigned char>(c)];
+}
+
+// Open elements are remembered by a hash of their names (FNV-1a), enough to tell a mismatched end
+// tag, at eight bytes a level however long the names.
+constexpr std::uint64_t kKeySeed = 14695981039346656037ull;
+constexpr std::uint64_t AddToKey(std::uint64_t key, char c) {
+    return (key ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+}
+constexpr std::uint64_t kCellKey = AddToKey(kKeySeed, 'c');
+
+// Whether `literal` lies at `p`, of which `end` is the end of the data. Reads no further than the
+// first byte that differs when the literal could run past the end: the NUL there keeps it in
+// bounds.
+template <std::size_t N> bool Follows(const char* p, const char* end, const char (&literal)[N]) {
+    if (static_cast<std::size_t>(end - p) >= N - 1)
+        return std::memcmp(p, literal, N - 1) == 0;
+    for (std::size_t i = 0; i + 1 < N; ++i)
+        if (p[i] != literal[i])
+            return false;
+    return true;
+}
+
+[[noreturn]] void Fail(XML_Error code) {
+    throw Error(std::string(kNotAWorkbook) + ": " + XML_ErrorString(code));
+}
+
+bool IsXmlChar(char32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// One character's UTF-8.
+struct Utf8Char {
+    char bytes[4];
+    std::size_t size;
+    std::string_view view() const { return std::string_view(bytes, size); }
+};
+
+Utf8Char EncodeUtf8(char32_t c) {
+    Utf8Char out{};
+    if (c < 0x80) {
+        out.bytes[0] = static_cast<char>(c);
+        out.size = 1;
+    } else if (c < 0x800) {
+        out.bytes[0] = static_cast<char>(0xC0 | (c >> 6));
+        out.bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
+        out.size = 2;
+    } else if (c < 0x10000) {
+        out.bytes[0] = static_cast<char>(0xE0 | (c >> 12));
+        out.bytes[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out.bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
+        out.size = 3;
+    } else {
+        out.bytes[0] = static_cast<char>(0xF0 | (c >> 18));
+        out.bytes[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out.bytes[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out.bytes[3] = static_cast<char>(0x80 | (c & 0x3F));
+        out.size = 4;
+    }
+    return out;
+}
+
+// The length of the XML character whose UTF-8 starts at `p` (a byte from 0x80 up), of which
+// `available` bytes are at hand: 0 when they are no such character, -1 when they are only the
+// valid beginning of one.
+int XmlCharLength(const unsigned char* p, std::size_t available) {
+    unsigned lead = p[0];
+    int length = 0;
+    unsigned low = 0x80, high = 0xBF;
+    if (lead < 0xC2)
+        return 0;
+    if (lead < 0xE0) {
+        length = 2;
+    } else if (lead < 0xF0) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
+    } else if (lead < 0xF5) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF; // nothing past U+10FFFF
+    } else {
+        return 0;
+    }
+    for (int i = 1; i < length; ++i) {
+        if (static_cast<std::size_t>(i) >= available)
+            return -1;
+        if (p[i] < (i == 1 ? low : 0x80u) || p[i] > (i == 1 ? high : 0xBFu))
+            return 0;
+    }
+    if (lead == 0xEF && p[1] == 0xBF && p[2] >= 0xBE)
+        return 0; // U+FFFE and U+FFFF are no characters
+    return length;
+}
+
+int DigitValue(int c, int base) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (base == 16 && c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (base == 16 && c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if ((a[i] | 0x20) != (b[i] | 0x20))
+            return false;
+    return true;
+}
+
+// An ASCII name where it lies at `q`, which moves past it: its key and its local name. False when
+// no such name starts there.
+inline bool NameInPlace(const char*& q, std::uint64_t& key, std::string_view& localName) {
+    if (!(ClassOf(*q) & kNameStart))
+        return false;
+    const char* local = q;
+    key = kKeySeed;
+    do {
+        if (*q == ':')
+            local = q + 1;
+        key = AddToKey(key, *q);
+        ++q;
+    } while (ClassOf(*q) & kNameChar);
+    localName = std::string_view(local, static_cast<std::size_t>(q - local));
+    return true;
+}
+
+enum class TagEnd { None, Open, Empty, Broken };
+
+// What ends a start tag at `q`, moving past it: ">" or "/>"; Broken for a '/' without '>'.
+inline TagEnd EndOfStartTag(const char*& q) {
+    if (*q == '>') {
+        ++q;
+        return TagEnd::Open;
+    }
+    if (*q != '/')
+        return TagEnd::None;
+    if (q[1] != '>')
+        return TagEnd::Broken;
+    q += 2;
+    return TagEnd::Empty;
+}
+
+// A name read byte by byte: its key, its first bytes and those of its local name, as far as
+// anything here needs them.
+struct Name {
+    void add(char c) {
+        key = AddToKey(key, c);
+        if (size < sizeof head)
+            head[size] = c;
+        ++size;
+        if (c == ':') {
+            localSize = 0;
+        } else {
+            if (localSize < sizeof local)
+                local[localSize] = c;
+            ++localSize;
+        }
+    }
+    std::string_view whole() const {
+        return size <= sizeof head ? std::string_view(head, size) : std::string_view();
+    }
+    // Empty when longer than any local name that means something here.
+    std::string_view localName() const {
+        return localSize <= sizeof local ? std::string_view(local, localSize) : std::string_view();
+    }
+
+    std::uint64_t key = kKeySeed;
+    char head[4] = {};
+    std::size_t size = 0;
+    char local[3] = {};
+    std::size_t localSize = 0;
+};
+
+} // namespace
+
+// The part's bytes pass through one buffer. Markup is read in place when the buffer holds all of
+// it, which is nearly always; what runs past it (a long attribute value, comment or name, the end
+// of the data) is read byte by byte, so that nothing is held but the open elements' keys and the
+// few attribute values a cell needs, those cut as long texts are.
+class SheetScanner::Scanner {
+public:
+    explicit Scanner(ByteStream& input)
+        : input_(input), buffer_(new char[kBufferBytes + 1]), p_(buffer_.get()), end_(p_) {
+        *end_ = '\0';
+        open_.reserve(64);
+        readsPart_ = prolog();
+    }
+
+    bool readsPart() const { return readsPart_; }
+
+    void read(SheetCells& cells) {
+        cells_ = &cells;
+        content();
+        if (!cells.stopped())
+            epilogue();
+    }
+
+private:
+    static constexpr std::size_t kBufferBytes = 1 << 18;
+    // Markup is read in place when this much of the part lies ahead in the buffer.
+    static constexpr std::size_t kWindow = 4096;
+    // A start tag with more attributes than this is read the slow way.
+    static constexpr std::size_t kFastAttributes = 16;
+    // Duplicate attributes are looked for among this many of a tag, which bounds what the look
+    // costs on a hostile tag of millions.
+    static constexpr std::size_t kCheckedAttributes = 4096;
+
+    // Makes at least `n` bytes (n <= kBufferBytes) lie ahead, unless the part ends first. Moves
+    // the unread bytes to the start of the buffer: no pointer into it survives a call.
+    bool ensure(std::size_t n) {
+        std::size_t have = static_cast<std::size_t>(end_ - p_);
+        if (have >= n)
+            return true;
+        if (ended_)
+            return false;
+        std::memmove(buffer_.get(), p_, have);
+        p_ = buffer_.get();
+        end_ = p_ + have;
+        while (static_cast<std::size_t>(end_ - p_) < n && !ended_) {
+            std::size_t got =
+                input_.read(end_, static_cast<std::size_t>(buffer_.get() + kBufferBytes - end_));
+            ended_ = got == 0;
+            end_ += got;
+        }
+        *end_ = '\0';
+        return static_cast<std::size_t>(end_ - p_) >= n;
+    }
+
+    // The next byte, or -1 at the end of the part.
+    int peek() {
+        if (p_ == end_ && !ensure(1))
+            return -1;
+        return static_cast<unsigned char>(*p_);
+    }
+    int peekWithin(XML_Error unclosed) {
+        int c = peek();
+        if (c < 0)
+            Fail(unclosed);
+        return c;
+    }
+
+    // 1 when the part goes on with `literal` here, -1 when it ends within a beginning of it.
+    int match(std::string_view literal) {
+        ensure(literal.size());
+        std::string_view ahead(p_, static_cast<std::size_t>(end_ - p_));
+        return ahead.starts_with(literal) ? 1 : literal.starts_with(ahead) ? -1 : 0;
+    }
+
+    bool skipSpaces() {
+        bool skipped = false;
+        for (;;) {
+            char* q = p_;
+            while (ClassOf(*q) & kSpace)
+                ++q;
+            skipped |= q != p_;
+            p_ = q;
+            if (p_ != end_ || !ensure(1))
+                return skipped;
+        }
+    }
+
+    Utf8Char readUtf8() {
+        ensure(4);
+        std::size_t available = std::min<std::size_t>(4, static_cast<std::size_t>(end_ - p_));
+        int length = XmlCharLength(reinterpret_cast<const unsigned char*>(p_), available);
+        if (length == 0)
+            Fail(XML_ERROR_INVALID_TOKEN);
+        if (length < 0)
+            Fail(XML_ERROR_PARTIAL_CHAR);
+        Utf8Char c{};
+        std::memcpy(c.bytes, p_, static_cast<std::size_t>(length));
+        c.size = static_cast<std::size_t>(length);
+        p_ += length;
+        return c;
+    }
+
+    Name readName() {
+        Name name;
+        int c = peekWithin(XML_ERROR_UNCLOSED_TOKEN);
+        if (c < 0x80 && !(kClasses[c] & kNameStart))
+            Fail(XML_ERROR_INVALID_TOKEN);
+        for (;;) {
+            c = peek();
+            if (c >= 0x80) {
+                Utf8Char multiByte = readUtf8();
+                for (std::size_t i = 0; i < multiByte.size; ++i)
+                    name.add(multiByte.bytes[i]);
+            } else if (c >= 0 && (kClasses[c] & kNameChar)) {
+                name.add(static_cast<char>(c));
+                ++p_;
+            } else {
+                return name;
+            }
+        }
+    }
+
+    // At '&': the character that the reference stands for.
+    Utf8Char reference() {
+        ++p_;
+        if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) == '#') {
+            ++p_;
+            int base = 10;
+            if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) == 'x') {
+                base = 16;
+                ++p_;
+            }
+            char32_t value = 0;
+            bool digits = false;
+            int c = 0;
+            for (;;) {
+                c = peekWithin(XML_ERROR_UNCLOSED_TOKEN);
+                int digit = DigitValue(c, base);
+                if (digit < 0)
+                    break;
+                if (value < 0x110000) // past every character already: no overflow
+                    value = value * static_cast<char32_t>(base) + static_cast<char32_t>(digit);
+                digits = true;
+                ++p_;
+            }
+            if (c != ';' || !digits)
+                Fail(XML_ERROR_INVALID_TOKEN);
+            ++p_;
+            if (!IsXmlChar(value))
+                Fail(XML_ERROR_BAD_CHAR_REF);
+            return EncodeUtf8(value);
+        }
+        Name name = readName();
+        if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != ';')
+            Fail(XML_ERROR_INVALID_TOKEN);
+        ++p_;
+        static constexpr std::pair<std::string_view, char> kPredefined[] = {
+            {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'}};
+        for (const auto& [entity, c] : kPredefined)
+            if (name.whole() == entity)
+                return EncodeUtf8(static_cast<char32_t>(c));
+        Fail(XML_ERROR_UNDEFINED_ENTITY); // no document type declaration defines any other
+    }
+
+    // Everything before the root element. False (and nothing thrown) for whatever the scanner
+    // leaves to expat, which then reads the part from its start and says what is wrong, if
+    // anything.
+    bool prolog() {
+        try {
+            ensure(kWindow);
+            if (match("\xEF\xBB\xBF") > 0)
+                p_ += 3; // UTF-8's byte order mark
+            if (match("<?xml") > 0 && (ClassOf(p_[5]) & kSpace) && !declaration())
+                return false;
+            for (;;) {
+                skipSpaces();
+                if (!ensure(2) || *p_ != '<')
+                    return false;
+                if (p_[1] == '?') {
+                    processingInstruction();
+                } else if (match("<!--") > 0) {
+                    comment();
+                } else {
+                    ensure(kWindow);
+                    return (ClassOf(p_[1]) & kNameStart) ||
+                           static_cast<unsigned char>(p_[1]) >= 0x80;
+                }
+            }
+        } catch (const Error&) {
+            return false;
+        }
+    }
+
+    // At "<?xml ": the XML declaration, read in place. False unless it declares version 1.0 and
+    // no encoding but UTF-8.
+    bool declaration() {
+        const char* q = p_ + 5;
+        auto spaces = [&] {
+            const char* from = q;
+            while (ClassOf(*q) & kSpace)
+                ++q;
+            return q != from;
+        };
+        auto pseudoAttribute = [&](std::string_view name, std::string_view& value) {
+            if (!std::string_view(q, static_cast<std::size_t>(end_ - q)).starts_with(name))
+                return false;
+            q += name.size();
+            spaces();
+            if (*q != '=')
+                return false;
+            ++q;
+            spaces();
+            const char quote = *q;
+            if (quote != '"' && quote != '\'')
+                return false;
+            const char* from = ++q;
+            while (*q != quote && *q != '\0')
+                ++q;
+            if (*q != quote)
+                return false;
+            value = std::string_view(from, static_cast<std::size_t>(q - from));
+            ++q;
+            return true;
+        };
+        std::string_view version, encoding, standalone;
+        spaces();
+        if (!pseudoAttribute("version", version) || version != "1.0")
+            return false;
+        bool spaced = spaces();
+        if (spaced && pseudoAttribute("encoding", encoding)) {
+            if (!EqualsIgnoringCase(encoding, "UTF-8"))
+                return false;
+            spaced = spaces();
+        }
+        if (spaced && pseudoAttribute("standalone", standalone)) {
+            if (standalone != "yes" && standalone != "no")
+                return false;
+            spaces();
+        }
+        if (q[0] != '?' || q[1] != '>')
+            return false;
+        p_ = const_cast<char*>(q) + 2;
+        return true;
+    }
+
+    void content() {
+        for (;;) {
+            if (p_ == end_ && !ensure(1))
+                Fail(XML_ERROR_NO_ELEMENTS);
+            if (*p_ != '<') {
+                characterData(false);
+                continue;
+            }
+            if (static_cast<std::size_t>(end_ - p_) < kWindow)
+                ensure(kWindow);
+            markup();
+            if (open_.empty() || cells_->stopped())
+                return;
+        }
+    }
+
+    // After the root element: nothing but comments, processing instructions and spaces. Read to
+    // the end, where the stream checks the part's checksum.
+    void epilogue() {
+        for (;;) {
+            skipSpaces();
+            if (p_ == end_ && !ensure(1))
+                return;
+            if (*p_ != '<')
+                Fail(*p_ == '&' ? XML_ERROR_INVALID_TOKEN : XML_ERROR_JUNK_AFTER_DOC_ELEMENT);
+            int isComment = match("<!--");
+            if (isComment > 0)
+                comment();
+            else if (p_[1] == '?')
+                processingInstruction();
+            else
+                Fail(isComment < 0 || p_ + 1 == end_ ? XML_ERROR_UNCLOSED_TOKEN
+                                                     : XML_ERROR_JUNK_AFTER_DOC_ELEMENT);
+        }
+    }
+
+    // At '<', with kWindow bytes ahead unless the part ends sooner.
+    void markup() {
+        switch (p_[1]) {
+        case '/':
+            if (!endTagInPlace())
+                endTag();
+            return;
+        case '?':
+            processingInstruction();
+            return;
+        case '!':
+            if (int isComment = match("<!--"); isComment > 0) {
+                comment();
+            } else if (int isCData = match("<![CDATA["); isCData > 0) {
+                characterData(true);
+            } else {
+                Fail(isComment < 0 || isCData < 0 ? XML_ERROR_UNCLOSED_TOKEN
+                                                  : XML_ERROR_INVALID_TOKEN);
+            }
+            return;
+        default:
+            if (!(p_[1] == 'c' && cellInPlace()) && !startTagInPlace())
+                startTag();
+            return;
+        }
+    }
+
+    // At "<c": the cell as writers write it, <c r="A1" s="3" t="s"><v>12</v></c> with its
+    // attributes in any order and either quote, read in one go. False, having changed nothing,
+    // for any other start tag; a cell whose content takes another shape goes on from there.
+    bool cellInPlace() {
+        if (open_.size() + 2 > static_cast<std::size_t>(kMaxXmlDepth))
+            return false;
+        const char* q = p_ + 2;
+        CellStart cell;
+        unsigned seen = 0;
+        bool empty = false;
+        for (;;) {
+            if (const TagEnd tagEnd = EndOfStartTag(q); tagEnd != TagEnd::None) {
+                if (tagEnd == TagEnd::Broken)
+                    return false;
+                empty = tagEnd == TagEnd::Empty;
+                break;
+            }
+            if (*q != ' ')
+                return false;
+            const char name = q[1];
+            const unsigned bit = name == 'r' ? 1 : name == 's' ? 2 : name == 't' ? 4 : 0;
+            if (bit == 0 || (seen & bit) || q[2] != '=' || (q[3] != '"' && q[3] != '\''))
+                return false;
+            seen |= bit;
+            const char quote = q[3];
+            const char* value = q + 4;
+            q = value;
+            while (!(ClassOf(*q) & kValueStop))
+                ++q;
+            if (*q != quote)
+                return false;
+            cell.add(name, std::string_view(value, static_cast<std::size_t>(q - value)));
+            ++q;
+        }
+        if (empty || !Follows(q, end_, "<v>")) {
+            p_ = const_cast<char*>(q);
+            openElement(kCellKey, SheetElement::Cell, cell, RowStart(), empty);
+            return true;
+        }
+        const char* value = q + 3;
+        const char* valueEnd = value;
+        while (!(ClassOf(*valueEnd) & kTextStop))
+            ++valueEnd;
+        if (!Follows(valueEnd, end_, "</v></c>")) {
+            p_ = const_cast<char*>(q);
+            openElement(kCellKey, SheetElement::Cell, cell, RowStart(), false);
+            return true;
+        }
+        p_ = const_cast<char*>(valueEnd) + 8;
+        cells_->valueCell(cell,
+                          std::string_view(value, static_cast<std::size_t>(valueEnd - value)));
+        return true;
+    }
+
+    void openElement(std::uint64_t key, SheetElement element, const CellStart& cell,
+                     const RowStart& row, bool empty) {
+        if (open_.size() >= static_cast<std::size_t>(kMaxXmlDepth))
+            throw Error(std::string(kNotAWorkbook) + ": " + kXmlTooDeep);
+        if (element == SheetElement::Cell)
+            cells_->startCell(cell);
+        else if (element == SheetElement::Row)
+            cells_->startRow(row);
+        else
+            cells_->start(element);
+        if (empty)
+            cells_->end(element);
+        else
+            open_.push_back(key);
+    }
+
+    void closeElement(std::uint64_t key, SheetElement element) {
+        if (key != open_.back())
+            Fail(XML_ERROR_TAG_MISMATCH);
+        open_.pop_back();
+        cells_->end(element);
+    }
+
+    // The common start tag, ASCII with plain attribute values, read where it lies. False, having
+    // changed nothing, for anything else: startTag() reads that.
+    bool startTagInPlace() {
+        const char* q = p_ + 1;
+        std::uint64_t key;
+        std::string_view localName;
+        if (!NameInPlace(q, key, localName))
+            return false;
+        const SheetElement element = SheetElementNamed(localName);
+        CellStart cell;
+        RowStart row;
+        const char* names[kFastAttributes]; // left uninitialised: this runs for every tag
+        std::size_t nameSizes[kFastAttributes];
+        std::size_t count = 0;
+        bool empty = false;
+        for (;;) {
+            if (const TagEnd tagEnd = EndOfStartTag(q); tagEnd != TagEnd::None) {
+                if (tagEnd == TagEnd::Broken)
+                    return false;
+                empty = tagEnd == TagEnd::Empty;
+                break;
+            }
+            if (!(ClassOf(*q) & kSpace))
+                return false;
+            do
+                ++q;
+            while (ClassOf(*q) & kSpace);
+            if (*q == '>' || *q == '/')
+                continue;
+            const char* name = q;
+            std::uint64_t attributeKey;
+            std::string_view attributeLocal;
+            if (count == kFastAttributes || !NameInPlace(q, attributeKey, attributeLocal))
+                return false;
+            names[count] = name;
+            nameSizes[count] = static_cast<std::size_t>(q - name);
+            for (std::size_t i = 0; i < count; ++i)
+                if (nameSizes[i] == nameSizes[count] &&
+                    std::memcmp(names[i], name, nameSizes[i]) == 0)
+                    return false; // a duplicate: the slow way reports it
+            ++count;
+            while (ClassOf(*q) & kSpace)
+                ++q;
+            if (*q != '=')
+                return false;
+            do
+                ++q;
+            while (ClassOf(*q) & kSpace);
+            const char quote = *q;
+            if (quote != '"' && quote != '\'')
+                return false;
+            const char* value = ++q;
+            for (;;) {
+                while (!(ClassOf(*q) & kValueStop))
+                    ++q;
+                if (*q == quote)
+                    break;
+                if (*q != '"' && *q != '\'')
+                    return false;
+                ++q;
+            }
+            const std::string_view valueView(value, q - value);
+            ++q;
+            if (element == SheetElement::Cell)
+                cell.add(attributeLocal, valueView);
+            else if (element == SheetElement::Row)
+                row.add(attributeLocal, valueView);
+        }
+        p_ = const_cast<char*>(q);
+        openElement(key, element, cell, row, empty);
+        return true;
+    }
+
+    // Any start tag, however long, byte by byte.
+    void startTag() {
+        ++p_;
+        const Name name = readName();
+        const SheetElement element = SheetElementNamed(name.localName());
+        CellStart cell;
+        RowStart row;
+        attributeKeys_.clear();
+        bool empty = false;
+        for (;;) {
+            bool spaced = skipSpaces();
+            int c = peekWithin(XML_ERROR_UNCLOSED_TOKEN);
+            if (c == '>') {
+                ++p_;
+                break;
+            }
+            if (c == '/') {
+                ++p_;
+                if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '>')
+                    Fail(XML_ERROR_INVALID_TOKEN);
+                ++p_;
+                empty = true;
+                break;
+            }
+            if (!spaced)
+                Fail(XML_ERROR_INVALID_TOKEN);
+            const Name attribute = readName();
+            if (attributeKeys_.size() < kCheckedAttributes &&
+                !attributeKeys_.insert(attribute.key).second)
+                Fail(XML_ERROR_DUPLICATE_ATTRIBUTE);
+            skipSpaces();
+            if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '=')
+                Fail(XML_ERROR_INVALID_TOKEN);
+            ++p_;
+            skipSpaces();
+            const int quote = peekWithin(XML_ERROR_UNCLOSED_TOKEN);
+            if (quote != '"' && quote != '\'')
+                Fail(XML_ERROR_INVALID_TOKEN);
+            ++p_;
+            const std::string_view localName = attribute.localName();
+            const bool wanted = (element == SheetElement::Cell && localName.size() == 1) ||
+                                (element == SheetElement::Row && !row.seen && localName == "r");
+            value_.clear();
+            attributeValue(static_cast<char>(quote), wanted);
+            if (element == SheetElement::Cell && wanted)
+                cell.add(localName, value_);
+            else if (wanted)
+                row.add(localName, value_);
+        }
+        openElement(name.key, element, cell, row, empty);
+    }
+
+    // After the opening quote: the value as XML gives it to an application (references replaced,
+    // each white-space character a space), kept in value_ when `keep`.
+    void attributeValue(char quote, bool keep) {
+        auto add = [&](std::string_view bytes) {
+            if (keep)
+                AppendBounded(value_, bytes);
+        };
+        for (;;) {
+            char* q = p_;
+            while (!(ClassOf(*q) & kValueStop))
+                ++q;
+            add(std::string_view(p_, static_cast<std::size_t>(q - p_)));
+            p_ = q;
+            if (p_ == end_) {
+                if (!ensure(1))
+                    Fail(XML_ERROR_UNCLOSED_TOKEN);
+                continue;
+            }
+            const char c = *p_;
+            if (c == quote) {
+                ++p_;
+                return;
+            }
+            switch (c) {
+            case '"':
+            case '\'':
+                add(std::string_view(p_++, 1));
+                break;
+            case '&':
+                add(reference().view());
+                break;
+            case '\t':
+            case '\n':
+                add(" ");
+                ++p_;
+                break;
+            case '\r':
+                add(" ");
+                ++p_;
+                if (ensure(1) && *p_ == '\n')
+                    ++p_;
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x80)
+                    Fail(XML_ERROR_INVALID_TOKEN); // '<' or a control code
+                add(readUtf8().view());
+                break;
+            }
+        }
+    }
+
+    bool endTagInPlace() {
+        const char* q = p_ + 2;
+        std::uint64_t key;
+        std::string_view localName;
+        if (!NameInPlace(q, key, localName))
+            return false;
+        while (ClassOf(*q) & kSpace)
+            ++q;
+        if (*q != '>')
+            return false;
+        p_ = const_cast<char*>(q) + 1;
+        closeElement(key, SheetElementNamed(localName));
+        return true;
+    }
+
+    void endTag() {
+        p_ += 2;
+        const Name name = readName();
+        skipSpaces();
+        if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '>')
+            Fail(XML_ERROR_INVALID_TOKEN);
+        ++p_;
+        closeElement(name.key, SheetElementNamed(name.localName()));
+    }
+
+    // Character data up to the next markup, or at "<![CDATA[" a CDATA section to its end: passed
+    // on only while a cell collects it.
+    void characterData(bool cdata) {
+        const std::uint8_t stop = cdata ? kCDataStop : kTextStop;
+        const bool keep = cells_->collecting();
+        auto add = [&](std::string_view bytes) {
+            if (keep)
+                cells_->characters(bytes);
+        };
+        if (cdata)
+            p_ += 9;
+        for (;;) {
+            char* q = p_;
+            while (!(ClassOf(*q) & stop))
+                ++q;
+            if (q != p_)
+                add(std::string_view(p_, static_cast<std::size_t>(q - p_)));
+            p_ = q;
+            if (p_ == end_) {
+                if (!ensure(1)) {
+                    if (cdata)
+                        Fail(XML_ERROR_UNCLOSED_CDATA_SECTION);
+                    return; // the caller says what is missing
+                }
+                continue;
+            }
+            switch (*p_) {
+            case '<': // not in a CDATA section's stop set, nor '&'
+                return;
+            case '&':
+                add(reference().view());
+                break;
+            case '\r':
+                add("\n");
+                ++p_;
+                if (ensure(1) && *p_ == '\n')
+                    ++p_;
+                break;
+            case ']':
+                if (ensure(3) && p_[1] == ']' && p_[2] == '>') {
+                    if (!cdata)
+                        Fail(XML_ERROR_INVALID_TOKEN);
+                    p_ += 3;
+                    return;
+                }
+                add("]");
+                ++p_;
+                break;
+            default:
+                if (static_cast<unsigned char>(*p_) < 0x80)
+                    Fail(XML_ERROR_INVALID_TOKEN); // a control code
+                add(readUtf8().view());
+                break;
+            }
+        }
+    }
+
+    // At "<!--".
+    void comment() {
+        p_ += 4;
+        skipPast(kCommentStop, "-->");
+    }
+
+    // At "<?".
+    void processingInstruction() {
+        p_ += 2;
+        const Name target = readName();
+        if (target.whole() == "xml")
+            Fail(XML_ERROR_MISPLACED_XML_PI);
+        if (EqualsIgnoringCase(target.whole(), "xml"))
+            Fail(XML_ERROR_INVALID_TOKEN); // reserved
+        if (skipSpaces()) {
+            skipPast(kPIStop, "?>");
+            return;
+        }
+        if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '?')
+            Fail(XML_ERROR_INVALID_TOKEN);
+        ++p_;
+        if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '>')
+            Fail(XML_ERROR_INVALID_TOKEN);
+        ++p_;
+    }
+
+    // Past what carries nothing for a cell, to the `end` of it ("-->" of a comment, which may hold
+    // no "--" before, "?>" of a processing instruction), its characters checked all the same.
+    void skipPast(std::uint8_t stop, std::string_view end) {
+        for (;;) {
+            char* q = p_;
+            while (!(ClassOf(*q) & stop))
+                ++q;
+            p_ = q;
+            if (p_ == end_) {
+                if (!ensure(1))
+                    Fail(XML_ERROR_UNCLOSED_TOKEN);
+                continue;
+            }
+            if (*p_ == end[0]) {
+                if (!ensure(end.size()))
+                    Fail(XML_ERROR_UNCLOSED_TOKEN);
+                if (std::string_view(p_, end.size()) == end) {
+                    p_ += end.size();
+                    return;
+                }
+                if (end == "-->" && p_[1] == '-')
+                    Fail(XML_ERROR_INVALID_TOKEN);
+                ++p_;
+                continue;
+            }
+            if (static_cast<unsigned char>(*p_) < 0x80)
+                Fail(XML_ERROR_INVALID_TOKEN); // a control code
+            readUtf8();
+        }
+    }
+
+    ByteStream& input_;
+    std::unique_ptr<char[]> buffer_; // the bytes ahead, then a NUL
+    char* p_;
+    char* end_;
+    bool ended_ = false;
+    bool readsPart_ = false;
+    SheetCells* cells_ = nullptr;
+    std::vector<std::uint64_t> open_; // keys of the open elements, the innermost last
+    std::string value_;               // an attribute value a cell needs, read the slow way
+    std::unordered_set<std::uint64_t> attributeKeys_;
+};
+
+SheetScanner::SheetScanner(ByteStream& input) : scanner_(std::make_unique<Scanner>(input)) {}
+
+SheetScanner::~SheetScanner() = default;
+
+bool SheetScanner::readsPart() const {
+    return scanner_->readsPart();
+}
+
+void SheetScanner::read(SheetCells& cells) {
+    scanner_->read(cells);
+}
+
+} // namespace gq
