@@ -2,6 +2,7 @@
 // calling thread, then with the read-ahead thread) and discards it; prints "MODE SECONDS CPU BYTES"
 // for each: the median wall and CPU seconds (all threads) of ROUNDS rounds (default 9). PART
 // defaults to an .xlsx's first worksheet.
+#include "CpuTime.h"
 #include "Error.h"
 #include "ZipPackage.h"
 
@@ -9,23 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <vector>
-
-namespace {
-
-double CpuSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return now.tv_sec + now.tv_nsec / 1e9;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-} // namespace
 
 int main(int argc, char** argv) try {
     if (argc < 2) {
@@ -41,18 +26,18 @@ int main(int argc, char** argv) try {
         std::size_t bytes = 0;
         for (int round = 0; round < rounds; ++round) {
             auto start = std::chrono::steady_clock::now();
-            double cpuStart = CpuSeconds();
+            double cpuStart = gqbench::CpuSeconds();
             auto input = package.stream(part, readAhead);
             bytes = 0;
             while (std::size_t got = input->read(buffer, sizeof buffer))
                 bytes += got;
             input.reset(); // the read-ahead thread's time counts
-            cpu.push_back(CpuSeconds() - cpuStart);
+            cpu.push_back(gqbench::CpuSeconds() - cpuStart);
             wall.push_back(
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         }
-        std::printf("%s %.4f %.4f %zu\n", readAhead ? "read-ahead" : "this-thread", Median(wall),
-                    Median(cpu), bytes);
+        std::printf("%s %.4f %.4f %zu\n", readAhead ? "read-ahead" : "this-thread",
+                    gqbench::Median(wall), gqbench::Median(cpu), bytes);
     }
     return 0;
 } catch (const gq::Error& error) {
