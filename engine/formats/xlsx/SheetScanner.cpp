@@ -7,6 +7,7 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -249,8 +250,10 @@ struct Name {
 // few attribute values a cell needs, those cut as long texts are.
 class SheetScanner::Scanner {
 public:
-    explicit Scanner(ByteStream& input)
-        : input_(input), buffer_(new char[kBufferBytes + 1]), p_(buffer_.get()), end_(p_) {
+    Scanner(ByteStream& input, std::size_t bufferBytes)
+        : input_(input), bufferBytes_(std::max<std::size_t>(bufferBytes, 128)),
+          window_(std::max<std::size_t>(bufferBytes_ / 64, 16)),
+          buffer_(new char[bufferBytes_ + 1]), p_(buffer_.get()), end_(p_) {
         *end_ = '\0';
         open_.reserve(64);
         readsPart_ = prolog();
@@ -266,17 +269,16 @@ public:
     }
 
 private:
-    static constexpr std::size_t kBufferBytes = 1 << 18;
-    // Markup is read in place when this much of the part lies ahead in the buffer.
-    static constexpr std::size_t kWindow = 4096;
     // A start tag with more attributes than this is read the slow way.
     static constexpr std::size_t kFastAttributes = 16;
     // Duplicate attributes are looked for among this many of a tag, which bounds what the look
     // costs on a hostile tag of millions.
     static constexpr std::size_t kCheckedAttributes = 4096;
 
-    // Makes at least `n` bytes (n <= kBufferBytes) lie ahead, unless the part ends first. Moves
-    // the unread bytes to the start of the buffer: no pointer into it survives a call.
+    // Makes at least `n` bytes (n <= half the buffer) lie ahead, unless the part ends first. Moves
+    // the unread bytes to the start of the buffer, so no pointer into it survives a call, and
+    // fills at least half of it, so that what is moved stays small beside what is read, however
+    // little a read gives.
     bool ensure(std::size_t n) {
         std::size_t have = static_cast<std::size_t>(end_ - p_);
         if (have >= n)
@@ -286,9 +288,9 @@ private:
         std::memmove(buffer_.get(), p_, have);
         p_ = buffer_.get();
         end_ = p_ + have;
-        while (static_cast<std::size_t>(end_ - p_) < n && !ended_) {
+        while (static_cast<std::size_t>(end_ - p_) < bufferBytes_ / 2 && !ended_) {
             std::size_t got =
-                input_.read(end_, static_cast<std::size_t>(buffer_.get() + kBufferBytes - end_));
+                input_.read(end_, static_cast<std::size_t>(buffer_.get() + bufferBytes_ - end_));
             ended_ = got == 0;
             end_ += got;
         }
@@ -411,7 +413,7 @@ private:
     // anything.
     bool prolog() {
         try {
-            ensure(kWindow);
+            ensure(bufferBytes_ / 2);
             if (match("\xEF\xBB\xBF") > 0)
                 p_ += 3; // UTF-8's byte order mark
             if (match("<?xml") > 0 && (ClassOf(p_[5]) & kSpace) && !declaration())
@@ -425,7 +427,6 @@ private:
                 } else if (match("<!--") > 0) {
                     comment();
                 } else {
-                    ensure(kWindow);
                     return (ClassOf(p_[1]) & kNameStart) ||
                            static_cast<unsigned char>(p_[1]) >= 0x80;
                 }
@@ -495,8 +496,8 @@ private:
                 characterData(false);
                 continue;
             }
-            if (static_cast<std::size_t>(end_ - p_) < kWindow)
-                ensure(kWindow);
+            if (static_cast<std::size_t>(end_ - p_) < window_)
+                ensure(window_);
             markup();
             if (open_.empty() || cells_->stopped())
                 return;
@@ -523,7 +524,7 @@ private:
         }
     }
 
-    // At '<', with kWindow bytes ahead unless the part ends sooner.
+    // At '<', with a window's bytes ahead unless the part ends sooner.
     void markup() {
         switch (p_[1]) {
         case '/':
@@ -943,6 +944,9 @@ private:
     }
 
     ByteStream& input_;
+    const std::size_t bufferBytes_;
+    // Markup is read in place when this much of the part lies ahead in the buffer.
+    const std::size_t window_;
     std::unique_ptr<char[]> buffer_; // the bytes ahead, then a NUL
     char* p_;
     char* end_;
@@ -954,7 +958,8 @@ private:
     std::unordered_set<std::uint64_t> attributeKeys_;
 };
 
-SheetScanner::SheetScanner(ByteStream& input) : scanner_(std::make_unique<Scanner>(input)) {}
+SheetScanner::SheetScanner(ByteStream& input, std::size_t bufferBytes)
+    : scanner_(std::make_unique<Scanner>(input, bufferBytes)) {}
 
 SheetScanner::~SheetScanner() = default;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 namespace gq {
@@ -13,8 +14,12 @@ class SheetCells;
 // processing instructions, UTF-8) and refuses a damaged part as expat does, with expat's reason.
 class SheetScanner {
 public:
-    // Reads the part's prolog: its declaration, comments and processing instructions.
-    explicit SheetScanner(ByteStream& input);
+    static constexpr std::size_t kBufferBytes = 1 << 18;
+
+    // Reads the part's prolog: its declaration, comments and processing instructions. The part
+    // passes through a buffer of `bufferBytes` (at least 128); tests make it small, so that markup
+    // falls across its end everywhere.
+    explicit SheetScanner(ByteStream& input, std::size_t bufferBytes = kBufferBytes);
     ~SheetScanner();
     SheetScanner(const SheetScanner&) = delete;
     SheetScanner& operator=(const SheetScanner&) = delete;
