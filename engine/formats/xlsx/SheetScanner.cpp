@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
@@ -211,6 +213,41 @@ inline TagEnd EndOfStartTag(const char*& q) {
     return TagEnd::Empty;
 }
 
+// Whether expat takes a character beyond ASCII in a name (as its first when `first`). Such names
+// follow the character tables of XML 1.0's fourth edition; rather than repeat them, the scanner
+// asks expat, once for each character it meets, so both refuse the same names.
+class NameCharacters {
+public:
+    bool allow(const Utf8Char& c, bool first) {
+        if (c.size == 4)
+            return false; // expat takes no character past the basic plane in a name
+        const auto* b = reinterpret_cast<const unsigned char*>(c.bytes);
+        const char32_t code = c.size == 2
+                                  ? (b[0] & 0x1Fu) << 6 | (b[1] & 0x3Fu)
+                                  : (b[0] & 0x0Fu) << 12 | (b[1] & 0x3Fu) << 6 | (b[2] & 0x3Fu);
+        const std::size_t bit = code * 2 + first;
+        if (!known_[bit]) {
+            known_[bit] = true;
+            allowed_[bit] = expatAllows(c.view(), first);
+        }
+        return allowed_[bit];
+    }
+
+private:
+    static bool expatAllows(std::string_view c, bool first) {
+        const std::string document = (first ? "<" : "<a") + std::string(c) + "/>";
+        XML_Parser parser = XML_ParserCreate(nullptr);
+        if (!parser)
+            throw Error("Out of memory while reading the file");
+        bool allowed = XML_Parse(parser, document.data(), static_cast<int>(document.size()),
+                                 XML_TRUE) != XML_STATUS_ERROR;
+        XML_ParserFree(parser);
+        return allowed;
+    }
+
+    std::bitset<2 * 0x10000> known_, allowed_;
+};
+
 // A name read byte by byte: its key, its first bytes and those of its local name, as far as
 // anything here needs them.
 struct Name {
@@ -355,6 +392,10 @@ private:
             c = peek();
             if (c >= 0x80) {
                 Utf8Char multiByte = readUtf8();
+                if (!nameCharacters_)
+                    nameCharacters_ = std::make_unique<NameCharacters>();
+                if (!nameCharacters_->allow(multiByte, name.size == 0))
+                    Fail(XML_ERROR_INVALID_TOKEN);
                 for (std::size_t i = 0; i < multiByte.size; ++i)
                     name.add(multiByte.bytes[i]);
             } else if (c >= 0 && (kClasses[c] & kNameChar)) {
@@ -511,17 +552,33 @@ private:
             skipSpaces();
             if (p_ == end_ && !ensure(1))
                 return;
-            if (*p_ != '<')
-                Fail(*p_ == '&' ? XML_ERROR_INVALID_TOKEN : XML_ERROR_JUNK_AFTER_DOC_ELEMENT);
-            int isComment = match("<!--");
-            if (isComment > 0)
+            if (match("<!--") > 0)
                 comment();
-            else if (p_[1] == '?')
+            else if (match("<?") > 0)
                 processingInstruction();
             else
-                Fail(isComment < 0 || p_ + 1 == end_ ? XML_ERROR_UNCLOSED_TOKEN
-                                                     : XML_ERROR_JUNK_AFTER_DOC_ELEMENT);
+                junkAfterRoot();
         }
+    }
+
+    // Anything else after the root element is wrong; expat, given it after an element of its own,
+    // says how, as it would have said reading the whole part.
+    [[noreturn]] void junkAfterRoot() {
+        std::unique_ptr<std::remove_pointer_t<XML_Parser>, void (*)(XML_Parser)> parser(
+            XML_ParserCreate(nullptr), XML_ParserFree);
+        if (!parser)
+            throw Error("Out of memory while reading the file");
+        XML_Status status = XML_Parse(parser.get(), "<a/>", 4, XML_FALSE);
+        while (status != XML_STATUS_ERROR) {
+            if (p_ == end_ && !ensure(1)) {
+                status = XML_Parse(parser.get(), "", 0, XML_TRUE);
+                break;
+            }
+            status = XML_Parse(parser.get(), p_, static_cast<int>(end_ - p_), XML_FALSE);
+            p_ = end_;
+        }
+        Fail(status == XML_STATUS_ERROR ? XML_GetErrorCode(parser.get())
+                                        : XML_ERROR_JUNK_AFTER_DOC_ELEMENT);
     }
 
     // At '<', with a window's bytes ahead unless the part ends sooner.
@@ -896,20 +953,22 @@ private:
     void processingInstruction() {
         p_ += 2;
         const Name target = readName();
-        if (target.whole() == "xml")
-            Fail(XML_ERROR_MISPLACED_XML_PI);
-        if (EqualsIgnoringCase(target.whole(), "xml"))
+        // A declaration out of place is told once it is whole, as expat tells it.
+        const bool declaration = target.whole() == "xml";
+        if (!declaration && EqualsIgnoringCase(target.whole(), "xml"))
             Fail(XML_ERROR_INVALID_TOKEN); // reserved
         if (skipSpaces()) {
             skipPast(kPIStop, "?>");
-            return;
+        } else {
+            if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '?')
+                Fail(XML_ERROR_INVALID_TOKEN);
+            ++p_;
+            if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '>')
+                Fail(XML_ERROR_INVALID_TOKEN);
+            ++p_;
         }
-        if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '?')
-            Fail(XML_ERROR_INVALID_TOKEN);
-        ++p_;
-        if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '>')
-            Fail(XML_ERROR_INVALID_TOKEN);
-        ++p_;
+        if (declaration)
+            Fail(XML_ERROR_MISPLACED_XML_PI);
     }
 
     // Past what carries nothing for a cell, to the `end` of it ("-->" of a comment, which may hold
@@ -956,6 +1015,7 @@ private:
     std::vector<std::uint64_t> open_; // keys of the open elements, the innermost last
     std::string value_;               // an attribute value a cell needs, read the slow way
     std::unordered_set<std::uint64_t> attributeKeys_;
+    std::unique_ptr<NameCharacters> nameCharacters_; // made when a name first goes past ASCII
 };
 
 SheetScanner::SheetScanner(ByteStream& input, std::size_t bufferBytes)

@@ -282,7 +282,9 @@ std::vector<std::string> ValidDocuments() {
             "t=\"s\"><v>\r\n3\r</v></c></row></sheetData></worksheet>\r\n",
         // UTF-8 of every length, in text, attribute values and names.
         Doc("<row><c t=\"inlineStr\"><is><t>Ærøskøbing — 東京 𝄞</t></is></c><données clé=\"välue\">"
-            "<c><v>1</v></c></données><c t=\"str\"><v>\xC2\xA0</v></c></row>"),
+            "<c><v>1</v></c></données><c t=\"str\"><v>\xC2\xA0</v></c><a\xC2\xB7\xCC\x80 "
+            "\xE6\x9D\xB1=\"1\"/>"
+            "</row>"),
         // Byte order marks, with and without a declaration.
         "\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8' standalone='no' ?><worksheet xmlns='" +
             kMain + "'><sheetData><row><c><v>1</v></c></row></sheetData></worksheet>",
@@ -446,18 +448,29 @@ TEST(SheetScanner, RefusesDamagedXmlAsExpatDoes) {
         start + "<c><v>]]></v></c>" + end,                   //
         start + end + "trailing",                            // text after the root element
         start + end + "<worksheet/>",                        // a second root element
+        start + end + "N10_<?pi x?>",                        //
+        start + end + " <!-- x --> &amp;",                   //
+        start + end + "<!-- x -- y -->",                     //
+        start + end + "<",                                   //
         start + "<c r=\"B1\" r=\"C1\"><v>2</v></c>" + end,   // a duplicate attribute
         start + "<c r=\"B1\"s=\"1\"><v>2</v></c>" + end,     // attributes run together
         start + "<c r=\"<\"><v>2</v></c>" + end,             // '<' in a value
         start + "<c r=\"B1\" s=\"\x01\"><v>2</v></c>" + end, // a control code in a value
         start + "<!-- a -- b -->" + end,                     // "--" in a comment
         start + "<?xml version=\"1.0\"?>" + end,             // a declaration out of place
+        start + "<?xml version=\"1.0\"",                     // the same, cut off
         start + "<?XML x?>" + end,                           //
         start + "<!DOCTYPE x>" + end,                        // a document type inside
         start + "</ c>" + end,                               //
         start + "<1c/>" + end,                               //
-        start + "<c a=1/>" + end,                            //
-        "<worksheet><sheetData>" + Repeat("<x>", 20000),     // nested absurdly deep
+        start + "<x\xCD\x96s/>" + end,                       // no name character to expat
+        start +
+            "<\xC2\xB7"
+            "a/>" +
+            end,                                         // a name character, not a first
+        start + "<a\xF0\x90\x80\x80/>" + end,            //
+        start + "<c a=1/>" + end,                        //
+        "<worksheet><sheetData>" + Repeat("<x>", 20000), // nested absurdly deep
     };
     for (const std::string& doc : damaged) {
         Outcome expat = ReadXml(doc, Parser::Expat);
