@@ -407,8 +407,17 @@ private:
         }
     }
 
-    // At '&': the character that the reference stands for.
-    Utf8Char reference() {
+    // At '&': the character that the reference stands for. A reference to no character or to an
+    // undefined entity fails at once, or, with `deferred`, is noted there (the first such) and
+    // stands for nothing.
+    Utf8Char reference(XML_Error* deferred = nullptr) {
+        auto refuse = [&](XML_Error code) {
+            if (!deferred)
+                Fail(code);
+            if (*deferred == XML_ERROR_NONE)
+                *deferred = code;
+            return Utf8Char{};
+        };
         ++p_;
         if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) == '#') {
             ++p_;
@@ -434,7 +443,7 @@ private:
                 Fail(XML_ERROR_INVALID_TOKEN);
             ++p_;
             if (!IsXmlChar(value))
-                Fail(XML_ERROR_BAD_CHAR_REF);
+                return refuse(XML_ERROR_BAD_CHAR_REF);
             return EncodeUtf8(value);
         }
         Name name = readName();
@@ -446,7 +455,7 @@ private:
         for (const auto& [entity, c] : kPredefined)
             if (name.whole() == entity)
                 return EncodeUtf8(static_cast<char32_t>(c));
-        Fail(XML_ERROR_UNDEFINED_ENTITY); // no document type declaration defines any other
+        return refuse(XML_ERROR_UNDEFINED_ENTITY); // no document type declaration defines others
     }
 
     // Everything before the root element. False (and nothing thrown) for whatever the scanner
@@ -591,16 +600,29 @@ private:
         case '?':
             processingInstruction();
             return;
-        case '!':
-            if (int isComment = match("<!--"); isComment > 0) {
-                comment();
-            } else if (int isCData = match("<![CDATA["); isCData > 0) {
+        case '!': {
+            // As expat judges them: "<!-" by the byte after, "<![" once all of "CDATA[" is there.
+            ensure(9);
+            const std::string_view ahead(p_, static_cast<std::size_t>(end_ - p_));
+            if (ahead.size() < 3)
+                Fail(XML_ERROR_UNCLOSED_TOKEN);
+            if (ahead[2] == '[') {
+                if (ahead.size() < 9)
+                    Fail(XML_ERROR_UNCLOSED_TOKEN);
+                if (!ahead.starts_with("<![CDATA["))
+                    Fail(XML_ERROR_INVALID_TOKEN);
                 characterData(true);
+            } else if (ahead[2] == '-') {
+                if (ahead.size() < 4)
+                    Fail(XML_ERROR_UNCLOSED_TOKEN);
+                if (ahead[3] != '-')
+                    Fail(XML_ERROR_INVALID_TOKEN);
+                comment();
             } else {
-                Fail(isComment < 0 || isCData < 0 ? XML_ERROR_UNCLOSED_TOKEN
-                                                  : XML_ERROR_INVALID_TOKEN);
+                Fail(XML_ERROR_INVALID_TOKEN);
             }
             return;
+        }
         default:
             if (!(p_[1] == 'c' && cellInPlace()) && !startTagInPlace())
                 startTag();
@@ -758,7 +780,8 @@ private:
         return true;
     }
 
-    // Any start tag, however long, byte by byte.
+    // Any start tag, however long, byte by byte. As expat, it tells what is wrong with the form of
+    // the tag before what is wrong with its attributes (a duplicate, a bad reference in a value).
     void startTag() {
         ++p_;
         const Name name = readName();
@@ -766,6 +789,7 @@ private:
         CellStart cell;
         RowStart row;
         attributeKeys_.clear();
+        XML_Error deferred = XML_ERROR_NONE;
         bool empty = false;
         for (;;) {
             bool spaced = skipSpaces();
@@ -786,8 +810,8 @@ private:
                 Fail(XML_ERROR_INVALID_TOKEN);
             const Name attribute = readName();
             if (attributeKeys_.size() < kCheckedAttributes &&
-                !attributeKeys_.insert(attribute.key).second)
-                Fail(XML_ERROR_DUPLICATE_ATTRIBUTE);
+                !attributeKeys_.insert(attribute.key).second && deferred == XML_ERROR_NONE)
+                deferred = XML_ERROR_DUPLICATE_ATTRIBUTE;
             skipSpaces();
             if (peekWithin(XML_ERROR_UNCLOSED_TOKEN) != '=')
                 Fail(XML_ERROR_INVALID_TOKEN);
@@ -801,18 +825,20 @@ private:
             const bool wanted = (element == SheetElement::Cell && localName.size() == 1) ||
                                 (element == SheetElement::Row && !row.seen && localName == "r");
             value_.clear();
-            attributeValue(static_cast<char>(quote), wanted);
+            attributeValue(static_cast<char>(quote), wanted, deferred);
             if (element == SheetElement::Cell && wanted)
                 cell.add(localName, value_);
             else if (wanted)
                 row.add(localName, value_);
         }
+        if (deferred != XML_ERROR_NONE)
+            Fail(deferred);
         openElement(name.key, element, cell, row, empty);
     }
 
     // After the opening quote: the value as XML gives it to an application (references replaced,
     // each white-space character a space), kept in value_ when `keep`.
-    void attributeValue(char quote, bool keep) {
+    void attributeValue(char quote, bool keep, XML_Error& deferred) {
         auto add = [&](std::string_view bytes) {
             if (keep)
                 AppendBounded(value_, bytes);
@@ -839,7 +865,7 @@ private:
                 add(std::string_view(p_++, 1));
                 break;
             case '&':
-                add(reference().view());
+                add(reference(&deferred).view());
                 break;
             case '\t':
             case '\n':

@@ -424,46 +424,52 @@ TEST(SheetScanner, RefusesDamagedXmlAsExpatDoes) {
     const std::string start = "<worksheet><sheetData><row><c r=\"A1\"><v>1</v></c>";
     const std::string end = "</row></sheetData></worksheet>";
     const std::vector<std::string> damaged = {
-        start + "<c r=\"B1\"",                               // cut in a tag
-        start + "<c r=\"B",                                  // in an attribute value
-        start + "<c r=\"B1\"><v>&#x3",                       // in a character reference
-        start + "<c r=\"B1\"><v>&am",                        // in an entity reference
-        start + "<!-- unterminated",                         // in a comment
-        start + "<c t=\"str\"><v><![CDATA[ x",               // in a CDATA section
-        start + "<?pi data",                                 // in a processing instruction
-        start + "<c><v>2</v></c>",                           // between tags
-        start + "<c><v>2</v></c><",                          // at a tag's start
-        start + "<c><v>2</v></c><!",                         //
-        start + "</sheetData>" + end,                        // mismatched end tag
-        start + "<c><v>&#0;</v></c>" + end,                  // references to no character
-        start + "<c><v>&#xD800;</v></c>" + end,              //
-        start + "<c><v>&#x110000;</v></c>" + end,            //
-        start + "<c><v>&nbsp;</v></c>" + end,                // an entity no declaration defines
-        start + "<c><v>& b</v></c>" + end,                   // a bare ampersand
-        start + "<c><v>&#X41;</v></c>" + end,                //
-        start + "<c><v>\xE9t\xE9</v></c>" + end,             // Latin-1 where UTF-8 is due
-        start + "<c><v>\xED\xA0\x80</v></c>" + end,          // an encoded surrogate
-        start + "<c><v>\xEF\xBF\xBE</v></c>" + end,          // U+FFFE
-        start + "<c><v>\x01</v></c>" + end,                  // a control code
-        start + "<c><v>]]></v></c>" + end,                   //
-        start + end + "trailing",                            // text after the root element
-        start + end + "<worksheet/>",                        // a second root element
-        start + end + "N10_<?pi x?>",                        //
-        start + end + " <!-- x --> &amp;",                   //
-        start + end + "<!-- x -- y -->",                     //
-        start + end + "<",                                   //
-        start + "<c r=\"B1\" r=\"C1\"><v>2</v></c>" + end,   // a duplicate attribute
-        start + "<c r=\"B1\"s=\"1\"><v>2</v></c>" + end,     // attributes run together
-        start + "<c r=\"<\"><v>2</v></c>" + end,             // '<' in a value
-        start + "<c r=\"B1\" s=\"\x01\"><v>2</v></c>" + end, // a control code in a value
-        start + "<!-- a -- b -->" + end,                     // "--" in a comment
-        start + "<?xml version=\"1.0\"?>" + end,             // a declaration out of place
-        start + "<?xml version=\"1.0\"",                     // the same, cut off
-        start + "<?XML x?>" + end,                           //
-        start + "<!DOCTYPE x>" + end,                        // a document type inside
-        start + "</ c>" + end,                               //
-        start + "<1c/>" + end,                               //
-        start + "<x\xCD\x96s/>" + end,                       // no name character to expat
+        start + "<c r=\"B1\"",                                // cut in a tag
+        start + "<c r=\"B",                                   // in an attribute value
+        start + "<c r=\"B1\"><v>&#x3",                        // in a character reference
+        start + "<c r=\"B1\"><v>&am",                         // in an entity reference
+        start + "<!-- unterminated",                          // in a comment
+        start + "<c t=\"str\"><v><![CDATA[ x",                // in a CDATA section
+        start + "<?pi data",                                  // in a processing instruction
+        start + "<c><v>2</v></c>",                            // between tags
+        start + "<c><v>2</v></c><",                           // at a tag's start
+        start + "<c><v>2</v></c><!",                          //
+        start + "<c><v><![CD>",                               //
+        start + "<c><v><![CDATA(x",                           //
+        start + "</sheetData>" + end,                         // mismatched end tag
+        start + "<c><v>&#0;</v></c>" + end,                   // references to no character
+        start + "<c><v>&#xD800;</v></c>" + end,               //
+        start + "<c><v>&#x110000;</v></c>" + end,             //
+        start + "<c><v>&nbsp;</v></c>" + end,                 // an entity no declaration defines
+        start + "<c><v>& b</v></c>" + end,                    // a bare ampersand
+        start + "<c><v>&#X41;</v></c>" + end,                 //
+        start + "<c><v>\xE9t\xE9</v></c>" + end,              // Latin-1 where UTF-8 is due
+        start + "<c><v>\xED\xA0\x80</v></c>" + end,           // an encoded surrogate
+        start + "<c><v>\xEF\xBF\xBE</v></c>" + end,           // U+FFFE
+        start + "<c><v>\x01</v></c>" + end,                   // a control code
+        start + "<c><v>]]></v></c>" + end,                    //
+        start + end + "trailing",                             // text after the root element
+        start + end + "<worksheet/>",                         // a second root element
+        start + end + "N10_<?pi x?>",                         //
+        start + end + " <!-- x --> &amp;",                    //
+        start + end + "<!-- x -- y -->",                      //
+        start + end + "<",                                    //
+        start + "<c r=\"B1\" r=\"C1\"><v>2</v></c>" + end,    // a duplicate attribute
+        start + "<c r=\"B1\" r=\"C1\"</c>" + end,             // the form of the tag first
+        start + "<c a=\"&#0;\" b=\"&nope;\" a=\"1\"/>" + end, // the first attribute at fault
+        start + "<c a=\"1\" a=\"&nope;\"/>" + end,            //
+        start + "<c a=\"&nope;\" <" + end,                    //
+        start + "<c r=\"B1\"s=\"1\"><v>2</v></c>" + end,      // attributes run together
+        start + "<c r=\"<\"><v>2</v></c>" + end,              // '<' in a value
+        start + "<c r=\"B1\" s=\"\x01\"><v>2</v></c>" + end,  // a control code in a value
+        start + "<!-- a -- b -->" + end,                      // "--" in a comment
+        start + "<?xml version=\"1.0\"?>" + end,              // a declaration out of place
+        start + "<?xml version=\"1.0\"",                      // the same, cut off
+        start + "<?XML x?>" + end,                            //
+        start + "<!DOCTYPE x>" + end,                         // a document type inside
+        start + "</ c>" + end,                                //
+        start + "<1c/>" + end,                                //
+        start + "<x\xCD\x96s/>" + end,                        // no name character to expat
         start +
             "<\xC2\xB7"
             "a/>" +
