@@ -201,21 +201,24 @@ private:
             if (subject.shared() == kNotShared && cell.text().empty())
                 return true;
             counts_.cells += cell.repeat();
-            // A run of equal cells is tested once; its rows follow cell by cell, each with its
-            // stop test.
+            auto addRow = [&](std::uint32_t c) {
+                host_.addResult({path_, sheet.name(),
+                                 ColumnLetters(static_cast<int>(c)) + std::to_string(r),
+                                 cell.text(), std::to_string(r), std::to_string(c)});
+            };
+            // A run of equal cells is tested once, as its first cell; the rows of the others
+            // follow cell by cell, each after its stop test and yield.
             std::uint32_t matches = 0;
-            testSubject(subject, false, [&] { ++matches; });
-            for (std::uint32_t i = 0; i < cell.repeat(); ++i) {
-                if (i > 0) {
-                    if (host_.stopRequested())
-                        return false;
-                    host_.yieldToEvents();
-                }
-                const std::uint32_t c = cell.column() + i;
+            testSubject(subject, false, [&] {
+                ++matches;
+                addRow(cell.column());
+            });
+            for (std::uint32_t i = 1; i < cell.repeat() && matches > 0; ++i) {
+                if (host_.stopRequested())
+                    return false;
+                host_.yieldToEvents();
                 for (std::uint32_t m = 0; m < matches; ++m)
-                    host_.addResult({path_, sheet.name(),
-                                     ColumnLetters(static_cast<int>(c)) + std::to_string(r),
-                                     cell.text(), std::to_string(r), std::to_string(c)});
+                    addRow(cell.column() + i);
             }
             return true;
         });
