@@ -504,7 +504,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     // rather than unwound, since a reader thread may need a while to notice a stop. Every
     // setting was synced when it was written, so nothing is lost. An idle window ends the
     // ordinary way.
-    if (eventPasses_ > 0)
+    if (eventPasses_ > 0 || SearchAhead::running() > 0)
         EndProgramAtOnce();
 }
 
@@ -752,6 +752,20 @@ std::unique_ptr<SpreadsheetApplication> Form1::openWorkbookAside(const std::stri
     return opening.get();
 }
 
+SearchInputs Form1::searchInputs() {
+    SearchInputs inputs;
+    inputs.text = searchText();
+    for (std::size_t i = 0; i < termCount(); ++i)
+        inputs.terms.push_back(terms_[i]);
+    inputs.matchCase = matchCase();
+    inputs.ignoreCase = ignoreCase();
+    inputs.retrieveLocations = retrieveLocations();
+    inputs.skipLocations = skipLocations();
+    inputs.single = option3_->isChecked();
+    inputs.multiple = option4_->isChecked();
+    return inputs;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The search run
 
@@ -802,6 +816,11 @@ void Form1::searchFiles(Steps& steps) {
     steps.run(138, [&] { results_->clear(); });
     int count = 0;
     steps.run(140, [&] { count = listView1_->topLevelItemCount(); });
+    // The next file is opened and searched on a worker thread while this one is searched here,
+    // with the inputs of when it started; at its turn its rows are shown if they still hold.
+    std::unique_ptr<SearchAhead> ahead;
+    auto pass = [this] { processEventsOnce(); };
+    auto stop = [this] { return stopRequested_; };
     for (int i = 1; i <= count; ++i) {
         if (stopRequested_)
             break;
@@ -822,24 +841,43 @@ void Form1::searchFiles(Steps& steps) {
                                    QString::fromStdString(FileNameOfPath(path)));
         });
         steps.run(152, [&] { processEventsOnce(); });
+        std::unique_ptr<SearchAhead> mine = std::move(ahead);
+        if (mine && (!havePath || mine->path() != path))
+            mine.reset();
+        if (!stopRequested_ && i < count && i < listView1_->topLevelItemCount())
+            ahead = std::make_unique<SearchAhead>(
+                listView1_->topLevelItem(i)->text(0).toStdString(), searchInputs());
         // One instance per file, made here and dropped at the end of the pass: a file that
         // cannot be opened is reported once and nothing of an earlier file is reused.
         std::unique_ptr<SpreadsheetApplication> application;
         Workbook* workbook = nullptr;
-        bool opened = steps.run(154, havePath, [&] { application = openWorkbookAside(path); });
+        bool opened = steps.run(154, havePath, [&] {
+            application = mine ? mine->finish(mine->inputs() == searchInputs(), pass, stop)
+                               : openWorkbookAside(path);
+        });
         bool haveWorkbook = steps.run(156, opened, [&] {
             workbook = &application->workbooks().item(application->workbooks().count());
         });
         steps.run(158, opened, [&] { application->setDisplayAlerts(false); });
+        // What the worker found, when it was found with the inputs of now.
+        auto searchedAhead = [&] {
+            return mine && mine->inputs() == searchInputs() && mine->replay(*this, pass, stop);
+        };
         bool single = false;
         steps.run(160, haveWorkbook, [&] { single = option3_->isChecked(); });
         if (single) {
-            steps.run(162, [&] { ExcelSearchWorkbook(path, workbook, *this); });
+            steps.run(162, [&] {
+                if (!searchedAhead())
+                    ExcelSearchWorkbook(path, workbook, *this);
+            });
         } else {
             bool multiple = false;
             steps.run(164, haveWorkbook, [&] { multiple = option4_->isChecked(); });
             if (multiple)
-                steps.run(166, [&] { ExcelSearchWorkbookCombo(path, workbook, *this); });
+                steps.run(166, [&] {
+                    if (!searchedAhead())
+                        ExcelSearchWorkbookCombo(path, workbook, *this);
+                });
         }
         steps.run(168, opened, [&] { application->setDisplayAlerts(false); });
         steps.run(170, opened, [&] { application->quit(); });

@@ -3,6 +3,7 @@
 #include "ErrorReport.h"
 #include "FileList.h"
 #include "Prompts.h"
+#include "SearchAhead.h"
 #include "WorkbookSearch.h"
 
 #include <QCursor>
@@ -161,6 +162,8 @@ private:
 
     void searchFiles(Steps& steps);
     std::unique_ptr<SpreadsheetApplication> openWorkbookAside(const std::string& path);
+    // What a file's search depends on, as the controls hold it now.
+    SearchInputs searchInputs();
     void processEventsOnce();
 
     std::unique_ptr<Prompts> prompts_;

@@ -88,6 +88,7 @@ private slots:
     void runFindsEveryHitInListOrder();
     void progressShowsEachFileThenRests();
     void stopPressDuringASearchEndsTheRun();
+    void filesSearchedAheadWithAnEarlierTermAreSearchedAgain();
     void fileThatCannotBeOpenedIsReportedOnce();
     void runningSheetWindowIsAskedAbout();
     void noSearchModeOpensEachFileAndFindsNothing();
@@ -279,6 +280,32 @@ void RunTest::stopPressDuringASearchEndsTheRun() {
     // The next press starts afresh.
     QCOMPARE(run(window), QString("Done."));
     QCOMPARE(ResultTexts(*window.form).size(), 54);
+}
+
+void RunTest::filesSearchedAheadWithAnEarlierTermAreSearchedAgain() {
+    Window window;
+    QVERIFY(window.load());
+    auto* text1 = window.form->findChild<QLineEdit*>("Text1");
+    text1->setText("tea");
+    // two.xlsx is searched ahead for "tea" ("pear tea") while one.xlsx is searched here; the
+    // term changes before its turn comes.
+    window.addFiles({book("one.xlsx"), book("two.xlsx"), book("three.xlsx")});
+    {
+        EveryPass edit([&] {
+            if (window.form->results()->totalCount() >= 1 && text1->text() == "tea")
+                text1->setText("apple");
+        });
+        QCOMPARE(run(window), QString("Done."));
+    }
+    QStringList got = ResultTexts(*window.form);
+    QCOMPARE(got.size(), 2);
+    QVERIFY(got[0].startsWith("Prices|A1|Tea leaves"));
+    QVERIFY(got[1].startsWith("Data|A1|apple"));
+
+    // Unchanged, what was found ahead is what the file shows.
+    text1->setText("tea");
+    QCOMPARE(run(window), QString("Done. / Done."));
+    QCOMPARE(ResultTexts(*window.form).size(), 3 + 1 + 50);
 }
 
 void RunTest::fileThatCannotBeOpenedIsReportedOnce() {
