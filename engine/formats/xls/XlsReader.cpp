@@ -3,6 +3,7 @@
 // The legacy binary workbook (.xls): BIFF8 (Excel 97 and later) and BIFF5/BIFF7 (Excel 5 and
 // 95) record streams, usually inside an OLE2 compound file.
 #include "BinaryCellValues.h"
+#include "CellOrder.h"
 #include "Error.h"
 #include "NumberFormat.h"
 #include "XlsStream.h"
@@ -56,6 +57,8 @@ enum RecordType : std::uint16_t {
 
 constexpr std::uint16_t kBofGlobals = 0x0005;
 constexpr std::uint16_t kBofWorksheet = 0x0010;
+// The widest sheet a spreadsheet has; a cell beyond it cannot be shown.
+constexpr std::uint32_t kMaxColumns = 16384;
 
 // A row block holds at most 32 rows of 256 columns; past this many buffered cells the block is
 // passed on even when it has not ended, so a stream without block ends costs no more.
@@ -163,6 +166,7 @@ private:
     std::vector<Pending> block_;
     std::string arena_;
     bool blockSorted_ = true;
+    RowMajorOrder order_; // across the blocks of the sheet being read
 };
 
 void XlsReader::decodeBytes(std::string& out, const std::uint8_t* bytes, std::size_t count) {
@@ -308,6 +312,8 @@ bool XlsReader::flush(CellVisitor& visitor) {
     for (const Pending& pending : block_) {
         cell.row = (pending.key >> 16) + 1;
         cell.col = (pending.key & 0xFFFF) + 1;
+        if (cell.col > kMaxColumns || !order_.advances(cell.row, cell.col))
+            continue;
         cell.kind = pending.kind;
         cell.style = pending.style;
         cell.number = pending.number;
@@ -341,6 +347,7 @@ void XlsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
     block_.clear();
     arena_.clear();
     blockSorted_ = true;
+    order_ = {};
 
     records_.seek(sheetOffsets_[sheetIndex]);
     Record record;

@@ -1,5 +1,6 @@
 #include "XlsbReader.h"
 
+#include "CellOrder.h"
 #include "Error.h"
 #include "NumberFormat.h"
 #include "OpcPackage.h"
@@ -170,6 +171,7 @@ private:
         auto input = package_.stream(part, true);
         RecordReader records(*input, part);
         Cell cell;
+        RowMajorOrder order;
         std::uint32_t row = 0;
         bool rowInGrid = true;
         bool inSheetData = false;
@@ -197,7 +199,7 @@ private:
             cell.style = p.u32(4) & 0xFFFFFFu;
             cell.number = 0;
             cell.text = {};
-            if (!decodeValue(type, p, cell))
+            if (!decodeValue(type, p, cell) || !order.advances(cell.row, cell.col))
                 continue;
             if (!visitor.visit(cell))
                 return;

@@ -580,6 +580,33 @@ TEST(XlsReader, SortsCellsWrittenOutOfOrderWithinARowBlock) {
     ExpectSameCells(ReadAll(scratch.write(book.bytes)), ReadAll(kBook));
 }
 
+TEST(XlsReader, DropsCellsBehindTheLastOneAndBeyondTheLastColumn) {
+    // Before the "Grid" sheet ends: its first cell again, in a block of its own, and a cell in a
+    // column no sheet has. The cells stay in row-major order within the grid.
+    auto records = Records(BookStream());
+    std::vector<std::size_t> sheetStarts;
+    for (const auto& r : records)
+        if (r.type == 0x0085)
+            sheetStarts.push_back(Get32(r.data, 0));
+    std::size_t i = 0;
+    while (records[i].from != sheetStarts[6])
+        ++i;
+    auto isCell = [](std::uint16_t t) {
+        return t == 0xFD || t == 0x27E || t == 0xBD || t == 0x203;
+    };
+    while (!isCell(records[i].type))
+        ++i;
+    std::size_t eof = i;
+    while (records[eof].type != 0x000A)
+        ++eof;
+    Rec again = {records[i].type, records[i].data};
+    Rec far = {0x0203, Le16(64999) + Le16(20000) + Le16(0) + std::string(8, '\0')};
+    records.insert(records.begin() + static_cast<long>(eof),
+                   {{0x0208, std::string(16, '\0')}, again, far});
+    Scratch scratch;
+    ExpectSameCells(ReadAll(scratch.write(Join(records))), ReadAll(kBook));
+}
+
 // Byte strings of the older version, in `charset`; what cannot be written becomes "?".
 std::string Encode(const std::string& utf8, const char* charset) {
     iconv_t cd = iconv_open(charset, "UTF-8");
