@@ -867,6 +867,11 @@ TEST(XlsReaderHostile, BrokenContainerChainsFailPlainly) {
         [](Compound& c) { Put32(c.bytes, c.entry("Workbook") + 0x78, 0x7FFFFFFF); }, // size
         [](Compound& c) { Put32(c.bytes, 0x30, 0x00FFFFF0); }, // the directory
         [](Compound& c) { Put32(c.bytes, 0x4C, 0x00FFFFF0); }, // the first FAT sector
+        [](Compound& c) { // the root entry claims the workbook stream as its sibling
+            std::size_t root = c.entry("Root Entry");
+            Put32(c.bytes, root + 0x44,
+                  static_cast<std::uint32_t>((c.entry("Workbook") - root) / 128));
+        },
     };
     for (const auto& breakIt : breaks) {
         Compound book(gqtest::ReadFile(kBook));
