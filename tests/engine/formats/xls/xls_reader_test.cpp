@@ -554,10 +554,15 @@ TEST(XlsReader, ReadsEveryRecordFormOfTheSameValues) {
     ExpectSameCells(ReadAll(scratch.write(Join(out))), later);
 }
 
-TEST(XlsReader, SortsCellsWrittenOutOfOrderWithinARowBlock) {
-    std::string stream = BookStream();
-    auto records = Records(stream);
-    // The "Grid" sheet is the seventh sheet entry; reverse the cells of its first row block.
+std::size_t FindRecord(const std::vector<Rec>& records, std::uint16_t type, std::size_t from = 0) {
+    for (std::size_t i = from; i < records.size(); ++i)
+        if (records[i].type == type)
+            return i;
+    throw std::runtime_error("no such record");
+}
+
+// The index of the first cell record of the "Grid" sheet, the seventh sheet entry.
+std::size_t FirstGridCell(const std::vector<Rec>& records) {
     std::vector<std::size_t> sheetStarts;
     for (const auto& r : records)
         if (r.type == 0x0085)
@@ -570,9 +575,14 @@ TEST(XlsReader, SortsCellsWrittenOutOfOrderWithinARowBlock) {
     };
     while (!isCell(records[i].type))
         ++i;
-    std::size_t end = i;
-    while (records[end].type != 0x0208)
-        ++end;
+    return i;
+}
+
+TEST(XlsReader, SortsCellsWrittenOutOfOrderWithinARowBlock) {
+    // The cells of the "Grid" sheet's first row block, reversed.
+    auto records = Records(BookStream());
+    std::size_t i = FirstGridCell(records);
+    std::size_t end = FindRecord(records, 0x0208, i);
     std::reverse(records.begin() + static_cast<long>(i), records.begin() + static_cast<long>(end));
     Compound book(gqtest::ReadFile(kBook));
     book.setStream("Workbook", Join(records));
@@ -584,21 +594,8 @@ TEST(XlsReader, DropsCellsBehindTheLastOneAndBeyondTheLastColumn) {
     // Before the "Grid" sheet ends: its first cell again, in a block of its own, and a cell in a
     // column no sheet has. The cells stay in row-major order within the grid.
     auto records = Records(BookStream());
-    std::vector<std::size_t> sheetStarts;
-    for (const auto& r : records)
-        if (r.type == 0x0085)
-            sheetStarts.push_back(Get32(r.data, 0));
-    std::size_t i = 0;
-    while (records[i].from != sheetStarts[6])
-        ++i;
-    auto isCell = [](std::uint16_t t) {
-        return t == 0xFD || t == 0x27E || t == 0xBD || t == 0x203;
-    };
-    while (!isCell(records[i].type))
-        ++i;
-    std::size_t eof = i;
-    while (records[eof].type != 0x000A)
-        ++eof;
+    std::size_t i = FirstGridCell(records);
+    std::size_t eof = FindRecord(records, 0x000A, i);
     Rec again = {records[i].type, records[i].data};
     Rec far = {0x0203, Le16(64999) + Le16(20000) + Le16(0) + std::string(8, '\0')};
     records.insert(records.begin() + static_cast<long>(eof),
@@ -783,13 +780,6 @@ TEST(XlsReader, SaysWhenTheFileIsEncryptedOrHoldsNoWorkbook) {
 }
 
 // --- Damaged and hostile files: a plain error, never a crash, a hang or a memory blow-up. ---
-
-std::size_t FindRecord(const std::vector<Rec>& records, std::uint16_t type, std::size_t from = 0) {
-    for (std::size_t i = from; i < records.size(); ++i)
-        if (records[i].type == type)
-            return i;
-    throw std::runtime_error("no such record");
-}
 
 TEST(XlsReaderHostile, DamagedStreamsFailWithAPlainReason) {
     using Mutation = std::function<void(std::vector<Rec>&)>;
