@@ -74,7 +74,8 @@ void ConnectFileIntake(Form1& form) {
     for (const auto& [name, handler] : handlers) {
         auto* button = form.findChild<QPushButton*>(QString::fromLatin1(name));
         Q_ASSERT(button);
-        QObject::connect(button, &QPushButton::clicked, &form, [&form, handler] { handler(form); });
+        QObject::connect(button, &QPushButton::clicked, &form,
+                         [&form, handler = handler] { handler(form); });
     }
 }
 

@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <memory>
+
 #include <unistd.h>
 
 using gq::ScriptedPrompts;
@@ -42,8 +44,8 @@ QString File(const QString& path) {
     return path;
 }
 
-QMimeData* UriList(const QStringList& paths) {
-    auto* data = new QMimeData;
+std::unique_ptr<QMimeData> UriList(const QStringList& paths) {
+    auto data = std::make_unique<QMimeData>();
     QList<QUrl> urls;
     for (const QString& path : paths)
         urls << QUrl::fromLocalFile(path);
@@ -422,14 +424,14 @@ void FileListTest::dropsOfFoldersAndFiles() {
     ShownWindow window;
     gq::FileList& list = window.list();
     // Two folders: each folder's files once, every type ("*.*"), in drop order.
-    DragAnswer answer = Drop(window.viewport(), UriList({path("first"), path("second")}));
+    DragAnswer answer = Drop(window.viewport(), UriList({path("first"), path("second")}).get());
     QVERIFY(answer.accepted);
     QCOMPARE(answer.action, Qt::CopyAction); // never a move, which would delete the originals
     QCOMPARE(list.entryTexts(), (QStringList{first, second}));
     // A folder, then a file added as delivered, then a path that is gone by now.
     list.clear();
     QString gone = path("gone.xlsx");
-    Drop(window.viewport(), UriList({tree_, loose, gone}));
+    Drop(window.viewport(), UriList({tree_, loose, gone}).get());
     QCOMPARE(list.entryTexts(),
              (QStringList{treeFile(".kept.xlsx"), treeFile("Book.xlsx"), treeFile("notes.txt"),
                           treeFile(".cache/inner.xls"), treeFile("sub/deep.XLSM"), loose, gone}));
@@ -440,19 +442,18 @@ void FileListTest::dropsOfFoldersAndFiles() {
 
 void FileListTest::dropsOfAnythingElseAreRefused() {
     ShownWindow window;
-    auto* text = new QMimeData;
-    text->setText("/tmp/looks/like/a/path.xlsx");
-    auto* web = new QMimeData;
-    web->setUrls({QUrl("https://example.org/book.xlsx")});
-    auto* mixed = new QMimeData;
-    mixed->setUrls({QUrl::fromLocalFile(path("a.xlsx")), QUrl("https://example.org/b.xlsx")});
-    for (QMimeData* data : {text, web, mixed}) {
+    QMimeData text;
+    text.setText("/tmp/looks/like/a/path.xlsx");
+    QMimeData web;
+    web.setUrls({QUrl("https://example.org/book.xlsx")});
+    QMimeData mixed;
+    mixed.setUrls({QUrl::fromLocalFile(path("a.xlsx")), QUrl("https://example.org/b.xlsx")});
+    for (QMimeData* data : {&text, &web, &mixed}) {
         QVERIFY(!Enter(window.viewport(), data).accepted);
         QDragMoveEvent move(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window.viewport(), &move);
         QVERIFY(!move.isAccepted());
         QVERIFY(!Drop(window.viewport(), data).accepted);
-        delete data;
     }
     QCOMPARE(window.list().entryCount(), 0);
 }

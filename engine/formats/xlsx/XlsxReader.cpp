@@ -1,5 +1,6 @@
 #include "XlsxReader.h"
 
+#include "CellOrder.h"
 #include "CellPipeline.h"
 #include "CellText.h"
 #include "Error.h"
@@ -366,7 +367,7 @@ private:
     void endCell() {
         inCell_ = false;
         collecting_ = false;
-        if (row_ > 1048576 || col_ > 16384 || stopped_)
+        if (row_ > 1048576 || col_ > 16384 || stopped_ || !order_.advances(row_, col_))
             return;
         Cell cell;
         cell.row = row_;
@@ -418,6 +419,7 @@ private:
     std::uint32_t row_ = 0;
     std::uint32_t col_ = 0;
     std::uint32_t style_ = 0;
+    RowMajorOrder order_;
     Type type_ = Type::Number;
     std::string value_;
     bool inCell_ = false;
