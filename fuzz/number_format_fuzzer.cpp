@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     gq::StyleTable styles;
     styles.date1904 = (data[8] & 1) != 0;
-    styles.formatCodes.emplace_back(reinterpret_cast<const char*>(data) + 9, size - 9);
+    styles.addStyle(std::string_view(reinterpret_cast<const char*>(data) + 9, size - 9));
     gq::DisplayText display(styles);
     gq::Cell cell;
     cell.kind = gq::CellKind::Number;
