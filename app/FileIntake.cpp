@@ -6,6 +6,7 @@
 #include "Settings.h"
 #include "WorkbookSearch.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -21,7 +22,8 @@ QString SamplesFolder(const QString& programFolder) {
 }
 
 // Adds every file of the tree under `folder` that the folder scan takes, folder by folder, so
-// the list fills and the window repaints while a large tree is walked.
+// the list fills and the window repaints while a large tree is walked. The window is busy
+// meanwhile: nothing may leave the list or move in it.
 void AddTree(Form1& form, FileList& list, const QString& folder, const QString& pattern) {
     WalkHooks hooks;
     hooks.yield = [&form] { form.yieldToEvents(); };
@@ -29,17 +31,21 @@ void AddTree(Form1& form, FileList& list, const QString& folder, const QString& 
         form.showErrorReport(QString::fromLatin1(kWalkLocation), 0,
                              QString::fromStdString(description));
     };
-    hooks.stop = [&form] { return form.closing(); };
     FolderWalk walk(std::move(hooks));
     QPointer<FileList> alive(&list);
-    struct Bulk {
+    struct Scan {
+        Form1& form;
         QPointer<FileList>& list;
-        explicit Bulk(QPointer<FileList>& list) : list(list) { list->beginBulkAppend(); }
-        ~Bulk() {
+        Scan(Form1& form, QPointer<FileList>& list) : form(form), list(list) {
+            form.folderScanStarted();
+            list->beginBulkAppend();
+        }
+        ~Scan() {
             if (list)
                 list->endBulkAppend();
+            form.folderScanEnded();
         }
-    } bulk(alive);
+    } scan(form, alive);
     walk.ScanTree(folder.toStdString(), pattern.toStdString(),
                   [&](std::vector<std::string>& paths) {
                       if (!alive)
@@ -56,7 +62,7 @@ void AddTree(Form1& form, FileList& list, const QString& folder, const QString& 
 
 void ConnectFileIntake(Form1& form) {
     FileList* list = form.fileList();
-    list->setBusyTest([&form] { return form.mousePointer() == kPointerBusy; });
+    list->setBusyTest([&form] { return form.busy(); });
     list->setDragPointerFile(form.programFolder() + QStringLiteral("/drag.ico"));
     list->setDropHandler([&form](const QStringList& paths) { AddDroppedPaths(form, paths); });
     const std::pair<const char*, void (*)(Form1&)> handlers[] = {
@@ -68,7 +74,8 @@ void ConnectFileIntake(Form1& form) {
     for (const auto& [name, handler] : handlers) {
         auto* button = form.findChild<QPushButton*>(QString::fromLatin1(name));
         Q_ASSERT(button);
-        QObject::connect(button, &QPushButton::clicked, &form, [&form, handler] { handler(form); });
+        QObject::connect(button, &QPushButton::clicked, &form,
+                         [&form, handler = handler] { handler(form); });
     }
 }
 
@@ -99,7 +106,7 @@ void AddExcelFiles(Form1& form) {
 void ClearFileList(Form1& form) {
     Steps steps = form.stepsOf(QStringLiteral("PushButton5_Click"));
     steps.run(100, [&] {
-        if (form.mousePointer() != kPointerBusy)
+        if (!form.busy())
             form.fileList()->clear();
     });
 }
@@ -128,15 +135,13 @@ void AddAllFilesInFolder(Form1& form) {
     steps.run(108, [&] { form.setMousePointer(kPointerBusy); });
     steps.run(110,
               [&] { AddTree(form, *form.fileList(), folder, QStringLiteral("*.") + extension); });
-    steps.run(112, [&] { form.setMousePointer(kPointerDefault); });
+    steps.run(112, [&] { form.showRestingPointer(); });
 }
 
 void AddDroppedPaths(Form1& form, const QStringList& paths) {
     // One item that fails (gone, unreadable) is reported and the next one is taken.
     Steps steps = form.stepsOf(QStringLiteral("ListView1_OLEDragDrop"));
     for (const QString& path : paths) {
-        if (form.closing())
-            return;
         steps.run(0, [&] {
             if (IsFolder(path.toStdString()))
                 AddTree(form, *form.fileList(), path, QStringLiteral("*.*"));
@@ -202,8 +207,15 @@ void LoadSampleFiles(Form1& form, FileList& list) {
                                             "where these sample files are stored (so that you "
                                             "can view them before working with them)?"),
                              MessageButtons::YesNo, Answer::Yes);
-    if (answer == Answer::Yes)
-        form.prompts().openFolder(SamplesFolder(form.programFolder()) + QLatin1Char('/'));
+    if (answer != Answer::Yes)
+        return;
+    const QString folder = SamplesFolder(form.programFolder()) + QLatin1Char('/');
+    // Without a file manager for folders nothing would show; the user is told where to look.
+    form.prompts().openFolder(folder, [&form, folder] {
+        form.say(QStringLiteral("No file manager could open the folder. The sample files are "
+                                "stored in:\r\r") +
+                 QDir::toNativeSeparators(folder));
+    });
 }
 
 void LoadSampleExampleFiles(Form1& form) {

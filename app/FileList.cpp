@@ -165,7 +165,8 @@ void FileList::mouseMoveEvent(QMouseEvent* event) {
 
 void FileList::dragOver(QPoint at) {
     int height = viewport()->height();
-    if (topLevelItemCount() == 0 || height <= 0)
+    // A busy window's run or scan counts on the list's order.
+    if (busy_() || topLevelItemCount() == 0 || height <= 0)
         return;
     // Beyond the top or bottom edge the entry at that edge is the one passed over, so the drag
     // goes on, scrolling, while the pointer is outside the visible rows.

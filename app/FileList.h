@@ -20,8 +20,8 @@ class FileList : public QTreeWidget {
 public:
     explicit FileList(QWidget* parent = nullptr);
 
-    // What the list needs from its window: whether it is busy (removal is refused then), where
-    // the drag pointer image lies, and who takes the local paths of a drop.
+    // What the list needs from its window: whether it is busy (removal and reordering are
+    // refused then), where the drag pointer image lies, and who takes the local paths of a drop.
     void setBusyTest(std::function<bool()> busy) { busy_ = std::move(busy); }
     void setDragPointerFile(const QString& path) { dragPointerFile_ = path; }
     void setDropHandler(std::function<void(const QStringList& paths)> handler) {

@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "Controls.h"
+#include "EndProgram.h"
 #include "Error.h"
 #include "FileIntake.h"
 #include "FolderWalk.h"
@@ -12,6 +13,7 @@
 #include "SheetAutomation.h"
 #include "Spreadsheet.h"
 #include "TermListFile.h"
+#include "WindowPrompts.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,6 +21,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -29,6 +32,9 @@
 #include <QScreen>
 #include <QTableView>
 #include <QTreeWidget>
+
+#include <chrono>
+#include <future>
 
 namespace gq {
 
@@ -80,13 +86,13 @@ QString ProgramFolder() {
 }
 
 Form1::Form1(Form1Setup setup, QWidget* parent)
-    : QWidget(parent), prompts_(setup.prompts),
+    : QWidget(parent),
+      prompts_(std::make_unique<WindowPrompts>(*setup.prompts, [this] { results_->flush(); })),
       programFolder_(setup.programFolder.isEmpty() ? ProgramFolder() : setup.programFolder),
       timeSliceMs_(setup.timeSliceMs),
       sheetSocketName_(setup.sheetSocketName.isEmpty() ? SheetSocketName() : setup.sheetSocketName),
       displayName_(setup.displayName), saveSampleSnapshot_(std::move(setup.saveSampleSnapshot)),
       applicationTitle_(setup.displayName) {
-    Q_ASSERT(prompts_);
     setObjectName(QStringLiteral("Form1"));
     buildControls();
     ConnectFileIntake(*this);
@@ -147,6 +153,7 @@ void Form1::buildControls() {
     listView1_->setObjectName(QStringLiteral("ListView1"));
     place(listView1_, 120, 120, 7800, 1575);
     watchHover(listView1_->viewport(), Hover::Default);
+    watchHover(listView1_->header()->viewport(), Hover::Default);
 
     addButton(this, "PushButton1", QStringLiteral("Add Excel File(s)"), 120, 1800, 3840, 405);
     addButton(this, "PushButton6", QStringLiteral("Add All Excel File(s) In Folder"), 4080, 1800,
@@ -225,6 +232,7 @@ void Form1::buildControls() {
         QStringLiteral("Move | line to right and out of window to reveal full names."));
     place(listView2_, 8040, 630, 7800, 2985);
     watchHover(listView2_->viewport(), Hover::Default);
+    watchHover(listView2_->horizontalHeader()->viewport(), Hover::Default);
 
     addButton(this, "PushButton3", QStringLiteral("Open Selected File / Goto To Cell"), 8040, 3690,
               3840, 405);
@@ -244,10 +252,24 @@ void Form1::buildControls() {
     progressBar1_->setText(QString::fromLatin1(kProgressIdleText));
     place(progressBar1_, 8040, 5220, 7800, 405);
 
-    // Tab order follows the layout: the file side, then the search side.
-    QWidget::setTabOrder(option3_, text1_);
-    QWidget::setTabOrder(text1_, option4_);
-    QWidget::setTabOrder(option4_, combo1_);
+    // Tab and Shift+Tab go from control to control in reading order, the file side first;
+    // inside a list the arrow keys move.
+    listView1_->setTabKeyNavigation(false);
+    listView2_->setTabKeyNavigation(false);
+    QWidget* previous = nullptr;
+    for (const char* name :
+         {"ListView1",    "PushButton1",  "PushButton6",  "PushButton5",  "PushButton9",
+          "Option3",      "Text1",        "Option4",      "Combo1",       "PushButton12",
+          "PushButton14", "PushButton17", "PushButton15", "Option6",      "Option5",
+          "PushButton10", "Option2",      "Option1",      "PushButton7",  "ListView2",
+          "PushButton3",  "PushButton2",  "PushButton4",  "PushButton13", "PushButton8",
+          "PushButton16"}) {
+        auto* next = findChild<QWidget*>(QLatin1String(name));
+        Q_ASSERT(next);
+        if (previous)
+            QWidget::setTabOrder(previous, next);
+        previous = next;
+    }
 
     connect(pushButton7_, &QPushButton::clicked, this, &Form1::startOrStopSearch);
     connect(clearResultsButton, &QPushButton::clicked, this, &Form1::clearResults);
@@ -402,21 +424,21 @@ Steps Form1::stepsOf(const QString& routine) {
 }
 
 void Form1::showErrorReport(const QString& location, int line, const QString& description) {
-    // A window that is closing shows nothing more.
-    if (closing_)
-        return;
     ShowErrorReport(*prompts_, location, line, description);
 }
 
 Answer Form1::say(const QString& text, MessageButtons buttons, Answer defaultButton) {
-    if (closing_)
-        return defaultButton;
     Message message;
     message.text = text;
     message.buttons = buttons;
     message.title = applicationTitle_;
     message.defaultButton = defaultButton;
     return prompts_->message(message);
+}
+
+void Form1::showRestingPointer() {
+    bool otherWork = (runActive_ && !stopRequested_) || folderScans_ > 0;
+    setMousePointer(otherWork ? kPointerBusy : kPointerDefault);
 }
 
 void Form1::setMousePointer(int value) {
@@ -466,16 +488,24 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
                 hover(found.value());
         }
     } else if (event->type() == QEvent::FocusIn && watched == combo1_) {
-        combo1Focused();
+        // Tabbing through is no choice of the term list: on the way from the search text to the
+        // start button it would switch a typed search to the terms. Arrows in the option group
+        // choose the mode from the keyboard.
+        Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason)
+            combo1Focused();
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // The program ends with its window: a run that is yielding sees the stop at its next test
-    // and unwinds without a message; everything worth keeping was stored when it changed.
-    closing_ = true;
     event->accept();
+    // Closed from inside the event pass of a search, scan or export: that work is abandoned
+    // rather than unwound, since a reader thread may need a while to notice a stop. Every
+    // setting was synced when it was written, so nothing is lost. An idle window ends the
+    // ordinary way.
+    if (eventPasses_ > 0 || SearchAhead::running() > 0)
+        EndProgramAtOnce();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -644,6 +674,8 @@ void Form1::loadTermLists() {
         request.fileName = QString();
         request.title = QStringLiteral("Load List(s) - Hold Ctrl to select multiple list files");
         request.filter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+        // A missing name typed into the dialog gets the loader's own "File not found".
+        request.existingOnly = false;
     });
     QStringList chosen;
     steps.run(102, [&] { chosen = prompts_->openFiles(request); });
@@ -663,7 +695,7 @@ void Form1::loadTermLists() {
         if (combo1_->count() > 0)
             storeTermList();
     });
-    steps.run(112, [&] { setMousePointer(kPointerDefault); });
+    steps.run(112, [&] { showRestingPointer(); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -696,7 +728,9 @@ void Form1::processEventsOnce() {
     cost.start();
     if (showRows)
         results_->flush();
+    ++eventPasses_;
     QCoreApplication::processEvents();
+    --eventPasses_;
     if (showRows) {
         flushClock_.restart();
         flushIntervalMs_ = std::clamp<qint64>(8 * cost.elapsed(), timeSliceMs_, 500);
@@ -707,6 +741,29 @@ void Form1::processEventsOnce() {
 void Form1::yieldToEvents() {
     if (!sliceClock_.isValid() || sliceClock_.elapsed() >= timeSliceMs_)
         processEventsOnce();
+}
+
+std::unique_ptr<SpreadsheetApplication> Form1::openWorkbookAside(const std::string& path) {
+    // Opening reads the workbook's shared parts whole, a second or more for a large file; on a
+    // thread of its own the window keeps its event passes, so a stop or a close is taken at once.
+    auto opening = std::async(std::launch::async, [path] { return OpenWorkbookInExcel(path); });
+    while (opening.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+        processEventsOnce();
+    return opening.get();
+}
+
+SearchInputs Form1::searchInputs() {
+    SearchInputs inputs;
+    inputs.text = searchText();
+    for (std::size_t i = 0; i < termCount(); ++i)
+        inputs.terms.push_back(terms_[i]);
+    inputs.matchCase = matchCase();
+    inputs.ignoreCase = ignoreCase();
+    inputs.retrieveLocations = retrieveLocations();
+    inputs.skipLocations = skipLocations();
+    inputs.single = option3_->isChecked();
+    inputs.multiple = option4_->isChecked();
+    return inputs;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -722,7 +779,7 @@ void Form1::startOrStopSearch() {
     steps.run(102, [&] { stopping = pushButton7_->text() == QLatin1String(kStopCaption); });
     if (stopping) {
         steps.run(104, [&] { stopRequested_ = true; });
-        steps.run(108, [&] { setMousePointer(kPointerDefault); });
+        steps.run(108, [&] { showRestingPointer(); });
         steps.run(110, [&] { progressBar1_->setExactValue(0); });
         steps.run(112, [&] { progressBar1_->setText(QString::fromLatin1(kProgressIdleText)); });
         steps.run(114, [&] { pushButton7_->setText(QString::fromLatin1(kStartCaption)); });
@@ -745,15 +802,10 @@ void Form1::startOrStopSearch() {
                 steps.run(184, [&] { say(QStringLiteral("No files added.")); });
             } else {
                 searchFiles(steps);
-                if (closing_) {
-                    runActive_ = false;
-                    return;
-                }
             }
         }
     }
     steps.run(186, [&] { pushButton7_->setText(QString::fromLatin1(kStartCaption)); });
-    runActive_ = false;
 }
 
 void Form1::searchFiles(Steps& steps) {
@@ -764,58 +816,76 @@ void Form1::searchFiles(Steps& steps) {
     steps.run(138, [&] { results_->clear(); });
     int count = 0;
     steps.run(140, [&] { count = listView1_->topLevelItemCount(); });
+    // The next file is opened and searched on a worker thread while this one is searched here,
+    // with the inputs of when it started; at its turn its rows are shown if they still hold.
+    std::unique_ptr<SearchAhead> ahead;
+    auto pass = [this] { processEventsOnce(); };
+    auto stop = [this] { return stopRequested_; };
     for (int i = 1; i <= count; ++i) {
         if (stopRequested_)
             break;
         steps.run(144, [&] { processEventsOnce(); });
-        if (closing_)
-            return;
+        // The list refuses removals while the run is busy; should it be shorter all the same,
+        // the run ends at its new end.
+        if (i > listView1_->topLevelItemCount())
+            break;
         steps.run(146, [&] {
-            int now = listView1_->topLevelItemCount();
-            if (now == 0)
-                throw Error("Division by zero");
-            progressBar1_->setExactValue(static_cast<double>(i) / now * 100);
+            progressBar1_->setExactValue(static_cast<double>(i) / listView1_->topLevelItemCount() *
+                                         100);
         });
         std::string path;
-        bool havePath = steps.run(148, [&] {
-            if (i > listView1_->topLevelItemCount())
-                throw Error("Index out of bounds");
-            path = listView1_->topLevelItem(i - 1)->text(0).toStdString();
-        });
+        bool havePath =
+            steps.run(148, [&] { path = listView1_->topLevelItem(i - 1)->text(0).toStdString(); });
         steps.run(150, havePath, [&] {
             progressBar1_->setText(QStringLiteral("Processing: ") +
                                    QString::fromStdString(FileNameOfPath(path)));
         });
         steps.run(152, [&] { processEventsOnce(); });
-        if (closing_)
-            return;
+        std::unique_ptr<SearchAhead> mine = std::move(ahead);
+        if (mine && (!havePath || mine->path() != path))
+            mine.reset();
+        if (!stopRequested_ && i < count && i < listView1_->topLevelItemCount())
+            ahead = std::make_unique<SearchAhead>(
+                listView1_->topLevelItem(i)->text(0).toStdString(), searchInputs());
         // One instance per file, made here and dropped at the end of the pass: a file that
         // cannot be opened is reported once and nothing of an earlier file is reused.
         std::unique_ptr<SpreadsheetApplication> application;
         Workbook* workbook = nullptr;
-        bool opened = steps.run(154, havePath, [&] { application = OpenWorkbookInExcel(path); });
+        bool opened = steps.run(154, havePath, [&] {
+            application = mine ? mine->finish(mine->inputs() == searchInputs(), pass, stop)
+                               : openWorkbookAside(path);
+        });
         bool haveWorkbook = steps.run(156, opened, [&] {
             workbook = &application->workbooks().item(application->workbooks().count());
         });
         steps.run(158, opened, [&] { application->setDisplayAlerts(false); });
+        // What the worker found, when it was found with the inputs of now.
+        auto searchedAhead = [&] {
+            return mine && mine->inputs() == searchInputs() && mine->replay(*this, pass, stop);
+        };
         bool single = false;
         steps.run(160, haveWorkbook, [&] { single = option3_->isChecked(); });
         if (single) {
-            steps.run(162, [&] { ExcelSearchWorkbook(path, workbook, *this); });
+            steps.run(162, [&] {
+                if (!searchedAhead())
+                    ExcelSearchWorkbook(path, workbook, *this);
+            });
         } else {
             bool multiple = false;
             steps.run(164, haveWorkbook, [&] { multiple = option4_->isChecked(); });
             if (multiple)
-                steps.run(166, [&] { ExcelSearchWorkbookCombo(path, workbook, *this); });
+                steps.run(166, [&] {
+                    if (!searchedAhead())
+                        ExcelSearchWorkbookCombo(path, workbook, *this);
+                });
         }
-        if (closing_)
-            return;
         steps.run(168, opened, [&] { application->setDisplayAlerts(false); });
         steps.run(170, opened, [&] { application->quit(); });
         steps.run(172, opened, [&] { application->setDisplayAlerts(true); });
     }
     results_->flush();
-    steps.run(176, [&] { setMousePointer(kPointerDefault); });
+    runActive_ = false;
+    steps.run(176, [&] { showRestingPointer(); });
     steps.run(178, [&] { progressBar1_->setExactValue(0); });
     steps.run(180, [&] { progressBar1_->setText(QString::fromLatin1(kProgressIdleText)); });
     steps.run(182, [&] {

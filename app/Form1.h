@@ -3,6 +3,7 @@
 #include "ErrorReport.h"
 #include "FileList.h"
 #include "Prompts.h"
+#include "SearchAhead.h"
 #include "WorkbookSearch.h"
 
 #include <QCursor>
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@ namespace gq {
 
 class ProgressBar;
 class ResultsModel;
+class SpreadsheetApplication;
 
 inline constexpr const char* kDisplayName = "Gridquest";
 inline constexpr const char* kStartCaption = "Start Searching";
@@ -73,10 +76,17 @@ public:
 
     int mousePointer() const { return mousePointer_; }
     void setMousePointer(int value);
+    // At the end of a piece of long work: the hourglass while a search run or a folder scan still
+    // goes on (a stopped run no longer counts), else the default.
+    void showRestingPointer();
     const QString& applicationTitle() const { return applicationTitle_; }
     bool runInProgress() const { return runActive_; }
-    // The window is closing: long work stops at its next test.
-    bool closing() const { return closing_; }
+    // A search run or a folder scan is under way: the file list must keep its entries and order,
+    // whatever the pointer shows.
+    bool busy() const { return runActive_ || folderScans_ > 0; }
+    // Brackets a folder scan; scans may nest inside each other's event passes.
+    void folderScanStarted() { ++folderScans_; }
+    void folderScanEnded() { --folderScans_; }
     // A custom pointer image was loaded at start-up.
     bool hasCustomPointer() const { return hasCustomCursor_; }
 
@@ -84,6 +94,7 @@ public:
     QTableView* resultsView() const { return listView2_; }
     ResultsModel* results() const { return results_; }
     ProgressBar* progressBar() const { return progressBar1_; }
+    // Every prompt of the window goes through here (see WindowPrompts.h).
     Prompts& prompts() const { return *prompts_; }
     const QString& programFolder() const { return programFolder_; }
 
@@ -112,7 +123,7 @@ public:
     bool ignoreCase() override;
     bool retrieveLocations() override;
     bool skipLocations() override;
-    bool stopRequested() override { return stopRequested_ || closing_; }
+    bool stopRequested() override { return stopRequested_; }
     void setProgressText(const std::string& text) override;
     void addResult(ResultRow row) override;
     void reportError(const std::string& location, int line,
@@ -150,9 +161,12 @@ private:
     void loadTermListFile(const QString& path);
 
     void searchFiles(Steps& steps);
+    std::unique_ptr<SpreadsheetApplication> openWorkbookAside(const std::string& path);
+    // What a file's search depends on, as the controls hold it now.
+    SearchInputs searchInputs();
     void processEventsOnce();
 
-    Prompts* prompts_;
+    std::unique_ptr<Prompts> prompts_;
     QString programFolder_;
     int timeSliceMs_;
     QString sheetSocketName_;
@@ -167,7 +181,8 @@ private:
 
     bool stopRequested_ = false;
     bool runActive_ = false;
-    bool closing_ = false;
+    int folderScans_ = 0;
+    int eventPasses_ = 0; // event passes of long work under way, one inside another
     QElapsedTimer sliceClock_;
     QElapsedTimer flushClock_;
     qint64 flushIntervalMs_ = 0;

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
+
+class QMessageBox;
 class QWidget;
 
 namespace gq {
@@ -26,6 +30,9 @@ struct FileDialogRequest {
     QString filter;   // "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|": description|pattern pairs
     QString folder;   // where the dialog opens; empty leaves it to the dialog
     QString fileName; // the name box's text
+    // An open dialog refuses names of files that do not exist; false hands them to the program,
+    // which has its own message for them.
+    bool existingOnly = true;
 };
 
 // Every modal interaction of the program goes through one of these, so that tests can answer
@@ -43,7 +50,9 @@ public:
     // The chosen path; empty when cancelled.
     virtual QString saveFile(const FileDialogRequest& request) = 0;
     virtual QString folder(const QString& title, const QString& startFolder) = 0;
-    virtual void openFolder(const QString& path) = 0;
+    // Shows the folder in the desktop's file manager; `notShown` runs, possibly later, when the
+    // desktop has nothing that shows folders.
+    virtual void openFolder(const QString& path, std::function<void()> notShown) = 0;
 };
 
 // The real prompts: Qt's dialogs, owned by the given window.
@@ -57,11 +66,20 @@ public:
     QStringList openFiles(const FileDialogRequest& request) override;
     QString saveFile(const FileDialogRequest& request) override;
     QString folder(const QString& title, const QString& startFolder) override;
-    void openFolder(const QString& path) override;
+    void openFolder(const QString& path, std::function<void()> notShown) override;
 
 private:
     QWidget* owner_;
 };
+
+// The width a window manager's title bar needs to show `title` whole, beside its buttons.
+int TitleBarWidth(const QString& title);
+
+// The message box DialogPrompts shows, made ready but not yet shown: at least as wide as its
+// title needs in a window manager's title bar.
+std::unique_ptr<QMessageBox> MakeMessageBox(const Message& message, QWidget* owner);
+// Where a file dialog opens: the request's folder, with its file name when it has one.
+QString StartPath(const FileDialogRequest& request);
 
 // CR LF and lone CR as the single line break a Qt dialog shows.
 QString DisplayLineBreaks(const QString& text);

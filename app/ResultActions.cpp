@@ -158,7 +158,7 @@ void SaveResultsAsTextFile(Form1& form) {
                 form.showErrorReport(location, line, QString::fromStdString(description));
             });
     });
-    steps.run(122, [&] { form.setMousePointer(kPointerDefault); });
+    steps.run(122, [&] { form.showRestingPointer(); });
 }
 
 void SaveResultsAsExcelFile(Form1& form) {
@@ -168,7 +168,12 @@ void SaveResultsAsExcelFile(Form1& form) {
     host.report = [&](int line, const std::string& description) {
         form.showErrorReport(steps.location(), line, QString::fromStdString(description));
     };
-    host.setBusy = [&](bool busy) { form.setMousePointer(busy ? kPointerBusy : kPointerDefault); };
+    host.setBusy = [&](bool busy) {
+        if (busy)
+            form.setMousePointer(kPointerBusy);
+        else
+            form.showRestingPointer();
+    };
     std::unique_ptr<SpreadsheetApplication> app;
     steps.run(106, [&] { app = SaveResultsAsWorkbook(ResultsListTable(*form.results()), host); });
     if (app)

@@ -202,8 +202,13 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 ||
         static_cast<std::size_t>(index.row()) >= shown_)
         return {};
-    return QString::fromStdString(
-        text(stored(static_cast<std::size_t>(index.row())), index.column()));
+    QString shown =
+        QString::fromStdString(text(stored(static_cast<std::size_t>(index.row())), index.column()));
+    // A TAB would jump to the list's next tab stop, far past a narrow column, and leave only
+    // "…" of a line that starts with some; shown as spaces, the words stay in sight. Only the
+    // list's display: every export reads the rows themselves.
+    shown.replace(QLatin1Char('\t'), QLatin1String(kTabShownAs));
+    return shown;
 }
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {

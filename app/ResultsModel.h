@@ -13,6 +13,9 @@
 
 namespace gq {
 
+// How the list shows a TAB of a cell text.
+inline constexpr const char* kTabShownAs = "    ";
+
 // The rows of the results list. Rows arrive one by one from a search but reach the view in
 // batches (flush), so a million rows cost a few hundred insertions, not a million. A row takes
 // 24 bytes plus its cell text: texts are packed into large blocks, a file and sheet pair is

@@ -50,8 +50,10 @@ QString ScriptedPrompts::folder(const QString& title, const QString& startFolder
     return Take(folders, QString());
 }
 
-void ScriptedPrompts::openFolder(const QString& path) {
+void ScriptedPrompts::openFolder(const QString& path, std::function<void()> notShown) {
     add({Kind::OpenFolder, {}, {}, {}, {}, {}, path});
+    if (!Take(openedFolders, true))
+        notShown();
 }
 
 QStringList ScriptedPrompts::messageTexts() const {

@@ -30,6 +30,7 @@ public:
     std::deque<QStringList> files;
     std::deque<QString> savePaths;
     std::deque<QString> folders;
+    std::deque<bool> openedFolders; // whether a folder is shown; true when empty
     // Runs while a prompt is "open", as a user's other actions could during a modal dialog.
     std::function<void(const Record&)> whileOpen;
 
@@ -38,7 +39,7 @@ public:
     QStringList openFiles(const FileDialogRequest& request) override;
     QString saveFile(const FileDialogRequest& request) override;
     QString folder(const QString& title, const QString& startFolder) override;
-    void openFolder(const QString& path) override;
+    void openFolder(const QString& path, std::function<void()> notShown) override;
 
     // The texts of the message boxes shown so far, in order.
     QStringList messageTexts() const;

@@ -2,6 +2,8 @@
 
 #include "Error.h"
 
+#include <QHash>
+#include <QSet>
 #include <QSettings>
 #include <QStringList>
 
@@ -18,10 +20,28 @@ QString Key(const QString& key) {
     return QString::fromLatin1(kSettingsSection) + QLatin1Char('/') + key;
 }
 
+// Values that their file refused, by file and key: the session goes on with them.
+struct Unsaved {
+    QHash<QString, QString> values;
+    QSet<QString> reported;
+};
+
+Unsaved& UnsavedValues() {
+    static Unsaved unsaved;
+    return unsaved;
+}
+
+QString UnsavedKey(const QSettings& store, const QString& key) {
+    return store.fileName() + QLatin1Char('\n') + key;
+}
+
 } // namespace
 
 QString ReadSetting(const QString& key, const QString& defaultValue) {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization);
+    auto unsaved = UnsavedValues().values.constFind(UnsavedKey(store, key));
+    if (unsaved != UnsavedValues().values.constEnd())
+        return unsaved.value();
     QVariant value = store.value(Key(key));
     if (!value.isValid())
         return defaultValue;
@@ -35,8 +55,18 @@ void WriteSetting(const QString& key, const QString& value) {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization);
     store.setValue(Key(key), value);
     store.sync();
-    if (store.status() != QSettings::NoError)
-        throw Error("The settings cannot be saved in " + store.fileName().toStdString());
+    Unsaved& unsaved = UnsavedValues();
+    const QString unsavedKey = UnsavedKey(store, key);
+    if (store.status() != QSettings::NoError) {
+        unsaved.values.insert(unsavedKey, value);
+        if (unsaved.reported.contains(unsavedKey))
+            return;
+        unsaved.reported.insert(unsavedKey);
+        throw Error("The setting " + key.toStdString() + " cannot be saved in " +
+                    store.fileName().toStdString() +
+                    ": it is kept until the program ends, and this is not reported again");
+    }
+    unsaved.values.remove(unsavedKey);
     if (Observer())
         Observer()(key, value);
 }

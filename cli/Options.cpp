@@ -6,6 +6,7 @@
 #include <getopt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace gq::cli {
@@ -32,6 +33,8 @@ constexpr const char* kHelp =
     "                            a row holds the whole line and no location\n"
     "      --ext=PATTERN         search the files in folders whose extension matches PATTERN\n"
     "                            (default xl*, case-insensitive)\n"
+    "  -j, --threads=N           search N files at once (default: the number of cores); the\n"
+    "                            output is the same as with one, in the same order\n"
     "\n"
     "Output:\n"
     "  -l, --files-with-matches  print only the name of each file that has a match\n"
@@ -55,6 +58,8 @@ constexpr const char* kHelp =
     "Exit status: 0 when a row was found, 1 when none was, 2 when a file could not be searched\n"
     "or the command line is wrong.\n";
 
+constexpr int kMaxThreads = 256;
+
 enum LongOnly { kNoLocations = 256, kExt, kStats, kJson, kColor };
 
 constexpr option kLongOptions[] = {
@@ -66,6 +71,7 @@ constexpr option kLongOptions[] = {
     {"case-sensitive", no_argument, nullptr, 's'},
     {"match-case", no_argument, nullptr, 's'},
     {"file", required_argument, nullptr, 'f'},
+    {"threads", required_argument, nullptr, 'j'},
     {"no-locations", no_argument, nullptr, kNoLocations},
     {"ext", required_argument, nullptr, kExt},
     {"stats", no_argument, nullptr, kStats},
@@ -104,7 +110,7 @@ Parsed ParseArguments(int argc, char** argv, Options& options) {
         return Parsed::Run;
     };
     for (;;) {
-        int code = getopt_long(argc, args.data(), "hVlcisf:", kLongOptions, nullptr);
+        int code = getopt_long(argc, args.data(), "hVlcisf:j:", kLongOptions, nullptr);
         if (code == -1)
             break;
         Parsed parsed = Parsed::Run;
@@ -140,6 +146,14 @@ Parsed ParseArguments(int argc, char** argv, Options& options) {
         case kExt:
             options.extension = optarg;
             break;
+        case 'j': {
+            char* end = nullptr;
+            long threads = std::strtol(optarg, &end, 10);
+            if (end == optarg || *end != '\0' || threads < 1 || threads > kMaxThreads)
+                return UsageError("invalid number of threads '%s' for '-j' (1 to 256)", optarg);
+            options.threads = static_cast<unsigned>(threads);
+            break;
+        }
         case 'f':
             try {
                 auto terms = ReadTermListFile(optarg);

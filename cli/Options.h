@@ -14,6 +14,7 @@ struct Options {
     bool noLocations = false;
     bool stats = false;
     bool multiple = false; // -f given: the term list, no TERM
+    unsigned threads = 0;  // files searched at once; 0 for the number of cores
     Output output = Output::Lines;
     Color color = Color::Never;
     std::string extension = "xl*";

@@ -1,6 +1,7 @@
 // gridquest-find: the workbook search on the command line, for scripts and benchmarks.
 #include "Error.h"
 #include "FolderWalk.h"
+#include "InOrder.h"
 #include "Options.h"
 #include "Printer.h"
 #include "ProgressLine.h"
@@ -9,22 +10,26 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
+using gq::cli::InOrder;
 using gq::cli::Options;
 using gq::cli::Output;
 
-class CommandLineHost : public gq::SearchHost {
+// The host of one file's search: what it finds goes to the ordered output under the file's place.
+class FileHost : public gq::SearchHost {
 public:
-    CommandLineHost(const Options& options, gq::cli::Printer& printer,
-                    gq::cli::ProgressLine& progress)
-        : options_(options), printer_(printer), progress_(progress) {}
+    FileHost(const Options& options, InOrder& output, std::size_t index, const std::string& path)
+        : options_(options), output_(output), index_(index), path_(path) {}
 
     std::string searchText() override { return options_.term; }
     std::size_t termCount() override { return options_.terms.size(); }
@@ -35,46 +40,60 @@ public:
     bool skipLocations() override { return options_.noLocations; }
     // A file's name is printed once at its first row, so the rest of it need not be read.
     bool stopRequested() override {
-        return options_.output == Output::FilesWithMatches && fileRows_ > 0;
+        return options_.output == Output::FilesWithMatches && rows_ > 0;
     }
     void setProgressText(const std::string&) override {}
     void yieldToEvents() override {}
-
     void addResult(gq::ResultRow row) override {
-        printer_.row(row);
-        ++fileRows_;
         ++rows_;
+        output_.row(index_, std::move(row));
     }
-
     void reportError(const std::string&, int, const std::string& description) override {
-        fail(path_, description);
+        output_.failure(index_, path_, description);
     }
 
-    void fail(const std::string& path, const std::string& reason) {
-        progress_.withoutLine([&] {
-            std::fflush(stdout);
-            std::fprintf(stderr, "gridquest-find: %s: %s\n", path.c_str(), reason.c_str());
-        });
-        failed_ = true;
+    // Opens and searches the file; a file that cannot be searched says why in its place.
+    void search() {
+        try {
+            auto application = gq::SpreadsheetApplication::create();
+            gq::Workbook& workbook = application->workbooks().open(path_);
+            auto counts = options_.multiple ? gq::ExcelSearchWorkbookCombo(path_, &workbook, *this)
+                                            : gq::ExcelSearchWorkbook(path_, &workbook, *this);
+            output_.done(index_, path_, rows_, &counts);
+            return;
+        } catch (const gq::Error& error) {
+            output_.failure(index_, path_, error.what());
+        } catch (const std::bad_alloc&) {
+            output_.failure(index_, path_, "Not enough memory to read the file");
+        }
+        output_.done(index_, path_, rows_, nullptr);
     }
-
-    void startFile(const std::string& path) {
-        path_ = path;
-        fileRows_ = 0;
-    }
-    std::size_t fileRows() const { return fileRows_; }
-    std::size_t rows() const { return rows_; }
-    bool failed() const { return failed_; }
 
 private:
     const Options& options_;
-    gq::cli::Printer& printer_;
-    gq::cli::ProgressLine& progress_;
-    std::string path_;
-    std::size_t fileRows_ = 0;
+    InOrder& output_;
+    std::size_t index_;
+    const std::string& path_;
     std::size_t rows_ = 0;
-    bool failed_ = false;
 };
+
+// Searches the files with `threads` workers, each taking the next file not yet taken.
+void SearchAll(const Options& options, const std::vector<std::string>& files, unsigned threads,
+               InOrder& output) {
+    std::atomic<std::size_t> next = 0;
+    auto work = [&] {
+        for (std::size_t index; (index = next++) < files.size();) {
+            output.waitForStart(index);
+            FileHost(options, output, index, files[index]).search();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned i = 1; i < threads && i < files.size(); ++i)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+}
 
 } // namespace
 
@@ -97,14 +116,15 @@ int main(int argc, char** argv) {
     bool color = gq::cli::UseColor(options.color, stdoutIsTerminal, std::getenv("NO_COLOR"),
                                    std::getenv("TERM"));
     gq::cli::Printer printer(options, color, stdoutIsTerminal ? &progress : nullptr);
-    CommandLineHost host(options, printer, progress);
     std::vector<std::string> files;
+    std::vector<std::pair<std::string, std::string>> walkFailures;
     bool folderGiven = false;
     for (const std::string& path : options.paths) {
         if (gq::IsFolder(path)) {
             folderGiven = true;
             gq::FolderWalk walk(
-                {[] {}, [&](const std::string& reason) { host.fail(path, reason); }});
+                {[] {},
+                 [&](const std::string& reason) { walkFailures.emplace_back(path, reason); }});
             auto found = walk.FilesInTree(path, "*." + options.extension);
             files.insert(files.end(), found.begin(), found.end());
         } else {
@@ -113,27 +133,13 @@ int main(int argc, char** argv) {
     }
     // As grep does, counts name their file unless one file was named alone.
     bool countsNamed = folderGiven || options.paths.size() > 1;
-    gq::SearchCounts total;
-    std::size_t searchedFiles = 0;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const std::string& file = files[i];
-        host.startFile(file);
-        progress.startFile(i + 1, files.size());
-        try {
-            auto application = gq::SpreadsheetApplication::create();
-            gq::Workbook& workbook = application->workbooks().open(file);
-            auto counts = options.multiple ? gq::ExcelSearchWorkbookCombo(file, &workbook, host)
-                                           : gq::ExcelSearchWorkbook(file, &workbook, host);
-            total.sheets += counts.sheets;
-            total.cells += counts.cells;
-            ++searchedFiles;
-            printer.fileDone(file, host.fileRows(), countsNamed);
-        } catch (const gq::Error& error) {
-            host.fail(file, error.what());
-        } catch (const std::bad_alloc&) {
-            host.fail(file, "Not enough memory to read the file");
-        }
-    }
+    const unsigned threads =
+        options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    // Each worker may have a file under way and another finished, waiting for its turn.
+    InOrder output(files.size(), 2 * threads, printer, progress, countsNamed);
+    for (const auto& [path, reason] : walkFailures)
+        output.failureNow(path, reason);
+    SearchAll(options, files, threads, output);
     progress.withoutLine([&] {
         std::fflush(stdout);
         if (!options.stats)
@@ -141,9 +147,10 @@ int main(int argc, char** argv) {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::fprintf(stderr, "files=%zu sheets=%zu cells=%zu rows=%zu seconds=%.3f\n",
-                     searchedFiles, total.sheets, total.cells, host.rows(), seconds);
+                     output.searchedFiles(), output.counts().sheets, output.counts().cells,
+                     output.rows(), seconds);
     });
-    if (host.failed())
+    if (output.failed())
         return 2;
-    return host.rows() > 0 ? 0 : 1;
+    return output.rows() > 0 ? 0 : 1;
 }

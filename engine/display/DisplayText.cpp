@@ -33,6 +33,16 @@ bool DisplayText::showsAsStored(std::uint32_t style) {
     return asStored_[code] != 0;
 }
 
+const TextBounds& DisplayText::numberBounds(std::uint32_t style) {
+    const std::uint32_t code = styles_.codeIndex(style);
+    if (bounds_.size() <= code)
+        bounds_.resize(styles_.codeCount());
+    auto& slot = bounds_[code];
+    if (!slot)
+        slot = formatOf(style).numberTextBounds();
+    return *slot;
+}
+
 void DisplayText::textOf(const Cell& cell, std::string& out) {
     showOf(cell, out);
     // A long format literal or text section can make even a short value exceed a cell.

@@ -21,6 +21,11 @@ public:
     // Whether a string cell of this style shows its text unchanged (the format adds nothing).
     bool showsAsStored(std::uint32_t style);
 
+    // Styles with one format code show numbers alike: a key below the table's code count.
+    std::uint32_t numberFormatKey(std::uint32_t style) const { return styles_.codeIndex(style); }
+    // What the text of a finite number of this style can be made of.
+    const TextBounds& numberBounds(std::uint32_t style);
+
 private:
     void showOf(const Cell& cell, std::string& out);
     void throughTextSection(std::uint32_t style, std::string_view text, std::string& out);
@@ -29,6 +34,7 @@ private:
     const StyleTable& styles_;
     std::vector<std::optional<NumberFormat>> compiled_; // by code index
     std::vector<std::int8_t> asStored_;                 // by code index; -1 not yet known
+    std::vector<std::optional<TextBounds>> bounds_;     // by code index
     NumberFormat general_;
 };
 

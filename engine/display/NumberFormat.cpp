@@ -1,5 +1,6 @@
 #include "NumberFormat.h"
 
+#include <bitset>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -117,6 +118,9 @@ void AppendUnsigned(std::string& out, std::uint64_t value, int width = 0) {
         out += '0';
     out.append(buffer, r.ptr);
 }
+
+// Every character AppendGeneral writes for a finite value.
+constexpr std::string_view kGeneralCharacters = "0123456789.-E+";
 
 // General as it appears in a standard-width column: at most 11 characters for the magnitude,
 // fixed notation from 1E-4 up to 11 integer digits, scientific otherwise.
@@ -1210,6 +1214,103 @@ void RenderGeneralSection(const Section& sec, double magnitude, std::string& out
     }
 }
 
+void AddBytes(std::bitset<256>& bytes, std::string_view text) {
+    for (unsigned char c : text)
+        bytes.set(c);
+}
+
+// The letters of the first `length` characters of every name (all of them for a long `length`).
+void AddNames(std::bitset<256>& bytes, const char* const* names, int count, std::size_t length) {
+    for (int i = 0; i < count; ++i)
+        AddBytes(bytes, std::string_view(names[i]).substr(0, length));
+}
+
+// Adds what the renderers above can write for a number through `sec`: a superset, kept in step
+// with them role by role.
+void AddSectionBounds(const Section& sec, TextBounds& bounds) {
+    std::bitset<256>& bytes = bounds.bytes;
+    constexpr std::string_view kDigits = "0123456789";
+    AddBytes(bytes, "-"); // the sign a section may put before a negative value's text
+    if (sec.grouping)
+        AddBytes(bytes, ",");
+    switch (sec.kind) {
+    case Kind::Fraction:
+        AddBytes(bytes, " "); // a whole number blanks its fraction
+        break;
+    case Kind::Date:
+        AddBytes(bytes, kNoDateShown);
+        break;
+    case Kind::Text: // a number shows as General there
+        AddBytes(bytes, kGeneralCharacters);
+        break;
+    default:
+        break;
+    }
+    // A number section writes nothing for zero when all it has are '#' placeholders.
+    bool mayBeEmpty = sec.kind == Kind::Number;
+    for (const Item& it : sec.items) {
+        switch (it.role) {
+        case Role::Literal:
+        case Role::FixedDen:
+            AddBytes(bytes, it.text);
+            mayBeEmpty = false;
+            break;
+        case Role::Int:
+        case Role::Frac:
+        case Role::Exp:
+        case Role::Whole:
+        case Role::Num:
+        case Role::Den:
+            AddBytes(bytes, kDigits);
+            if (it.ph == '?')
+                AddBytes(bytes, " ");
+            mayBeEmpty = mayBeEmpty && it.ph == '#';
+            break;
+        case Role::Point:
+            AddBytes(bytes, ".");
+            AddBytes(bytes, kDigits); // the integer digits when no placeholder takes them
+            mayBeEmpty = false;
+            break;
+        case Role::ExpMark:
+            bytes.set(static_cast<unsigned char>(it.ph));
+            AddBytes(bytes, "+-");
+            mayBeEmpty = false;
+            break;
+        case Role::Slash:
+            AddBytes(bytes, "/");
+            break;
+        case Role::General:
+            AddBytes(bytes, kGeneralCharacters);
+            break;
+        case Role::MonthAbbr:
+            AddNames(bytes, kMonthNames, 12, 3);
+            break;
+        case Role::MonthName:
+            AddNames(bytes, kMonthNames, 12, std::string_view::npos);
+            break;
+        case Role::MonthLetter:
+            AddNames(bytes, kMonthNames, 12, 1);
+            break;
+        case Role::DayAbbr:
+            AddNames(bytes, kDayNames, 7, 3);
+            break;
+        case Role::DayName:
+            AddNames(bytes, kDayNames, 7, std::string_view::npos);
+            break;
+        case Role::AmPm:
+            AddBytes(bytes, it.text);
+            AddBytes(bytes, it.other);
+            break;
+        case Role::Text: // only in a text section, which no number reaches
+            break;
+        default: // the numeric fields of dates and times
+            AddBytes(bytes, kDigits);
+            break;
+        }
+    }
+    bounds.mayBeEmpty = bounds.mayBeEmpty || mayBeEmpty;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -1222,6 +1323,10 @@ struct NumberFormat::Impl {
 
     void compile(std::string_view code);
     const Section* choose(double value, bool& addSign) const;
+    bool hasConditions() const {
+        return numberSections > 0 &&
+               (sections[0].cond.present() || (numberSections > 1 && sections[1].cond.present()));
+    }
 };
 
 void NumberFormat::Impl::compile(std::string_view code) {
@@ -1278,8 +1383,7 @@ const Section* NumberFormat::Impl::choose(double value, bool& addSign) const {
     if (n == 0)
         return nullptr;
     const Section& first = sections[0];
-    bool conditions = first.cond.present() || (n > 1 && sections[1].cond.present());
-    if (!conditions) {
+    if (!hasConditions()) {
         if (n == 1 || (value >= 0 && (n == 2 || value > 0)))
             return &first;
         if (value < 0) {
@@ -1372,6 +1476,19 @@ std::string NumberFormat::formatNumber(double value, bool date1904) const {
         break;
     }
     return out;
+}
+
+TextBounds NumberFormat::numberTextBounds() const {
+    TextBounds bounds;
+    // choose() leaves a number to General when no section takes it: with no number section, or
+    // with conditions and fewer than three sections.
+    if (impl_->general || impl_->numberSections == 0 ||
+        (impl_->hasConditions() && impl_->numberSections < 3))
+        AddBytes(bounds.bytes, kGeneralCharacters);
+    if (!impl_->general)
+        for (int i = 0; i < impl_->numberSections; ++i)
+            AddSectionBounds(impl_->sections[i], bounds);
+    return bounds;
 }
 
 std::string NumberFormat::formatText(std::string_view text) const {

@@ -1,10 +1,18 @@
 #pragma once
 
+#include <bitset>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace gq {
+
+// What a format's text can be made of, known before any text is made: a search rules out a cell
+// whose text could never hold what its pattern needs.
+struct TextBounds {
+    std::bitset<256> bytes; // every byte the text may hold (a superset)
+    bool mayBeEmpty = false;
+};
 
 // A compiled number format code ("#,##0.00", "yyyy-mm-dd", "[h]:mm", "0.0%;[Red]-0.0%", ...),
 // giving the text a spreadsheet shows for a value. Compile once, format many times.
@@ -16,6 +24,8 @@ public:
     NumberFormat& operator=(NumberFormat&&) noexcept;
 
     std::string formatNumber(double value, bool date1904) const;
+    // The bounds of formatNumber's text for every finite value, in either date system.
+    TextBounds numberTextBounds() const;
     // A string cell shown through the format's text section ("@"); the text itself when none.
     std::string formatText(std::string_view text) const;
 

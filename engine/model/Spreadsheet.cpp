@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace gq {
@@ -180,6 +181,22 @@ const std::string& SheetCell::text() {
         made_ = true;
     }
     return text_;
+}
+
+bool SheetCell::showsText() {
+    if (numberFormat() != kNoNumberFormat && !display_->numberBounds(cell_.style).mayBeEmpty)
+        return true;
+    return !text().empty();
+}
+
+std::uint32_t SheetCell::numberFormat() const {
+    if (!display_ || cell_.kind != CellKind::Number || !std::isfinite(cell_.number))
+        return kNoNumberFormat;
+    return display_->numberFormatKey(cell_.style);
+}
+
+const std::bitset<256>& SheetCell::numberBytes() const {
+    return display_->numberBounds(cell_.style).bytes;
 }
 
 void Worksheet::forEachCell(const std::function<bool(SheetCell&)>& visitor) {

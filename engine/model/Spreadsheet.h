@@ -2,6 +2,7 @@
 
 #include "Cell.h"
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -16,6 +17,8 @@ class DisplayText;
 class ShownWorkbook;
 class Workbook;
 class Worksheet;
+
+inline constexpr std::uint32_t kNoNumberFormat = UINT32_MAX;
 
 inline constexpr std::uint32_t kSheetRows = 1048576;
 inline constexpr std::uint32_t kSheetColumns = 16384;
@@ -60,6 +63,13 @@ public:
     std::uint32_t sharedText() const;
     // Empty texts are never visited, but a number's format may yet show nothing.
     const std::string& text();
+    // Whether text() is not empty; answered without making it where the format tells.
+    bool showsText();
+    // For a finite number, a key shared by every cell whose number shows through the same
+    // format, else kNoNumberFormat. The bytes any such text can hold are the same for all of
+    // them: a search may rule the cells out once, without making their texts.
+    std::uint32_t numberFormat() const;
+    const std::bitset<256>& numberBytes() const; // only for a cell with a number format
 
 private:
     friend class Worksheet;

@@ -183,6 +183,72 @@ bool SearchPattern::contains(std::string_view text) const {
     return false;
 }
 
+namespace {
+
+// The ASCII characters that lower-casing makes of other characters (the Kelvin sign gives 'k').
+const std::bitset<128>& AsciiLoweredFromOthers() {
+    static const std::bitset<128> lowered = [] {
+        std::bitset<128> found;
+        for (char32_t c = 0x80; c <= 0x10FFFF; ++c)
+            if (char32_t l = QChar::toLower(c); l < 0x80)
+                found.set(l);
+        return found;
+    }();
+    return lowered;
+}
+
+// Whether the text the matcher sees (decoded, and lower-cased with `lowered`) can hold `c` when
+// the text's bytes all lie in `bytes`. Only the leads E0 and F0 decode to ASCII in more than one
+// byte (overlong forms, which the decoder accepts); other non-ASCII bytes decode to non-ASCII
+// characters, of which lower-casing makes ASCII only from a few.
+bool CouldOccur(char32_t c, const std::bitset<256>& bytes, bool lowered) {
+    const bool others = (bytes >> 0x80).any();
+    if (c >= 0x80)
+        return others;
+    if (bytes[c] || bytes[0xE0] || bytes[0xF0])
+        return true;
+    return lowered && ((c >= 'a' && c <= 'z' && bytes[c - 'a' + 'A']) ||
+                       (others && AsciiLoweredFromOthers()[c]));
+}
+
+// The same for some character from `low` to `high`.
+bool AnyCouldOccur(char32_t low, char32_t high, const std::bitset<256>& bytes, bool lowered) {
+    if (high >= 0x80 && CouldOccur(high, bytes, lowered))
+        return true;
+    for (char32_t c = low; c <= high && c < 0x80; ++c)
+        if (CouldOccur(c, bytes, lowered))
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool SearchPattern::couldMatchTextOf(const std::bitset<256>& bytes) const {
+    if (!valid_)
+        return false;
+    for (const Token& token : tokens_) {
+        bool couldOccur = true;
+        switch (token.kind) {
+        case Kind::Literal:
+            couldOccur = CouldOccur(token.ch, bytes, ignoreCase_);
+            break;
+        case Kind::Digit:
+            couldOccur = AnyCouldOccur(U'0', U'9', bytes, ignoreCase_);
+            break;
+        case Kind::Set:
+            couldOccur = false;
+            for (std::uint32_t k = token.ranges; k < token.ranges + token.count && !couldOccur; ++k)
+                couldOccur = AnyCouldOccur(ranges_[k].first, ranges_[k].second, bytes, ignoreCase_);
+            break;
+        default: // '*', '?' and '[!...]' ask for nothing in particular
+            break;
+        }
+        if (!couldOccur)
+            return false;
+    }
+    return true;
+}
+
 bool SearchPattern::matchesPrepared(std::string_view text) const {
     if (!valid_)
         return false;

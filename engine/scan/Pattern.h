@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ public:
     // so that many patterns tested against one text lower-case it once.
     bool matchesPrepared(std::string_view text) const;
     bool ignoresCase() const { return ignoreCase_; }
+    // False only when no text made of these bytes alone can match: some character that every
+    // match needs (a literal, a digit for '#', one of a bracket list) cannot be among them.
+    bool couldMatchTextOf(const std::bitset<256>& bytes) const;
 
 private:
     enum class Kind : std::uint8_t { Literal, AnyChar, Digit, Set, NotSet, Star };

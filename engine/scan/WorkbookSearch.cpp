@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -24,8 +25,33 @@ namespace {
 constexpr const char* kSingleLocation = "in Findwell2021/08/31.Excel1.ExcelSearchWorkbook ";
 constexpr const char* kComboLocation = "in Findwell2021/08/31.Excel1.ExcelSearchWorkbookCombo ";
 
+// Two-bit verdicts by index: 0 not judged, 1 no, 2 yes.
+class Verdicts {
+public:
+    int of(std::uint32_t index) const {
+        if (std::size_t(index) / 4 >= bits_.size())
+            return 0;
+        return (bits_[index / 4] >> (index % 4 * 2)) & 3;
+    }
+    void remember(std::uint32_t index, bool yes) {
+        if (index >= kMaxJudged)
+            return;
+        if (index / 4 >= bits_.size())
+            bits_.resize(std::max<std::size_t>(index / 4 + 1, bits_.size() * 2));
+        bits_[index / 4] |= static_cast<std::uint8_t>((yes ? 2 : 1) << (index % 4 * 2));
+    }
+    void clear() { bits_.clear(); }
+
+private:
+    // At most this many indexes: a megabyte at most.
+    static constexpr std::uint32_t kMaxJudged = 1u << 22;
+
+    std::vector<std::uint8_t> bits_;
+};
+
 // A compiled pattern kept while its term and case option stay the same, with its verdicts on the
-// workbook's shared strings: a string that many cells show is tested once.
+// workbook's shared strings (a string that many cells show is tested once) and on its number
+// formats (a number whose format can never show what the pattern needs is never formatted).
 class CachedPattern {
 public:
     const SearchPattern& get(const std::string& wanted, bool wantedIgnoreCase) {
@@ -33,48 +59,38 @@ public:
             term_ = wanted;
             ignoreCase_ = wantedIgnoreCase;
             pattern_.emplace(wanted, wantedIgnoreCase);
-            verdicts_.clear();
+            sharedStrings.clear();
+            numberFormats.clear();
         }
         return *pattern_;
     }
 
-    // 0 when the string has not been judged, else 1 (no match) or 2 (match).
-    int verdict(std::uint32_t shared) const {
-        if (std::size_t(shared) / 4 >= verdicts_.size())
-            return 0;
-        return (verdicts_[shared / 4] >> (shared % 4 * 2)) & 3;
-    }
-    void remember(std::uint32_t shared, bool matches) {
-        if (shared >= kMaxJudged)
-            return;
-        if (shared / 4 >= verdicts_.size())
-            verdicts_.resize(std::max<std::size_t>(shared / 4 + 1, verdicts_.size() * 2));
-        verdicts_[shared / 4] |= static_cast<std::uint8_t>((matches ? 2 : 1) << (shared % 4 * 2));
-    }
+    Verdicts sharedStrings; // whether the string matches
+    Verdicts numberFormats; // whether a number of the format could match
 
 private:
-    // Two bits a string, for at most this many strings: a megabyte a term at most.
-    static constexpr std::uint32_t kMaxJudged = 1u << 22;
-
     std::string term_;
     bool ignoreCase_ = false;
     std::optional<SearchPattern> pattern_;
-    std::vector<std::uint8_t> verdicts_;
 };
 
 // What is tested: a cell, or a line of the text export.
 class Subject {
 public:
-    explicit Subject(SheetCell& cell) : cell_(&cell), shared_(cell.sharedText()) {}
+    explicit Subject(SheetCell& cell)
+        : cell_(&cell), shared_(cell.sharedText()), numberFormat_(cell.numberFormat()) {}
     explicit Subject(const std::string& line) : line_(&line) {}
 
     std::uint32_t shared() const { return shared_; }
+    std::uint32_t numberFormat() const { return numberFormat_; }
+    const std::bitset<256>& numberBytes() const { return cell_->numberBytes(); }
     const std::string& text() { return cell_ ? cell_->text() : *line_; }
 
 private:
     SheetCell* cell_ = nullptr;
     const std::string* line_ = nullptr;
     std::uint32_t shared_ = kNotShared;
+    std::uint32_t numberFormat_ = kNoNumberFormat;
 };
 
 class WorkbookScan {
@@ -120,8 +136,18 @@ private:
         }
         const std::uint32_t shared = subject.shared();
         if (shared != kNotShared) {
-            if (int verdict = cached.verdict(shared))
+            if (int verdict = cached.sharedStrings.of(shared))
                 return verdict == 2;
+        }
+        if (const std::uint32_t format = subject.numberFormat(); format != kNoNumberFormat) {
+            int verdict = cached.numberFormats.of(format);
+            if (!verdict) {
+                bool could = pattern.couldMatchTextOf(subject.numberBytes());
+                cached.numberFormats.remember(format, could);
+                verdict = could ? 2 : 1;
+            }
+            if (verdict == 1)
+                return false;
         }
         bool matches;
         if (!pattern.ignoresCase()) {
@@ -134,7 +160,7 @@ private:
             matches = pattern.matchesPrepared(lowered_);
         }
         if (shared != kNotShared)
-            cached.remember(shared, matches);
+            cached.sharedStrings.remember(shared, matches);
         return matches;
     }
 
@@ -196,26 +222,29 @@ private:
                 return false;
             host_.yieldToEvents();
             Subject subject(cell);
-            // A shared string already judged needs no text; any other subject does, and one that
-            // shows nothing is no cell to test.
-            if (subject.shared() == kNotShared && cell.text().empty())
+            // A shared string already judged needs no text, nor a number that its format shows
+            // as something; a subject that shows nothing is no cell to test.
+            if (subject.shared() == kNotShared && !cell.showsText())
                 return true;
             counts_.cells += cell.repeat();
-            // A run of equal cells is tested once; its rows follow cell by cell, each with its
-            // stop test.
+            auto addRow = [&](std::uint32_t c) {
+                host_.addResult({path_, sheet.name(),
+                                 ColumnLetters(static_cast<int>(c)) + std::to_string(r),
+                                 cell.text(), std::to_string(r), std::to_string(c)});
+            };
+            // A run of equal cells is tested once, as its first cell; the rows of the others
+            // follow cell by cell, each after its stop test and yield.
             std::uint32_t matches = 0;
-            testSubject(subject, false, [&] { ++matches; });
-            for (std::uint32_t i = 0; i < cell.repeat(); ++i) {
-                if (i > 0) {
-                    if (host_.stopRequested())
-                        return false;
-                    host_.yieldToEvents();
-                }
-                const std::uint32_t c = cell.column() + i;
+            testSubject(subject, false, [&] {
+                ++matches;
+                addRow(cell.column());
+            });
+            for (std::uint32_t i = 1; i < cell.repeat() && matches > 0; ++i) {
+                if (host_.stopRequested())
+                    return false;
+                host_.yieldToEvents();
                 for (std::uint32_t m = 0; m < matches; ++m)
-                    host_.addResult({path_, sheet.name(),
-                                     ColumnLetters(static_cast<int>(c)) + std::to_string(r),
-                                     cell.text(), std::to_string(r), std::to_string(c)});
+                    addRow(cell.column() + i);
             }
             return true;
         });

@@ -90,6 +90,28 @@ QStringList Window::comboItems() const {
     return items;
 }
 
+ShownWindow::ShownWindow(const QString& programFolder) : Window(programFolder) {
+    if (!load())
+        qFatal("start-up ended");
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get()))
+        qFatal("the window was not shown");
+}
+
+QWidget* ShownWindow::viewport() const {
+    return list().viewport();
+}
+
+QPoint ShownWindow::rowCentre(int index) const {
+    return list().visualItemRect(list().topLevelItem(index - 1)).center();
+}
+
+void DragTo(QWidget* viewport, QPoint at) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(viewport->mapToGlobal(at)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+}
+
 void MoveOver(QWidget* widget, QPoint at) {
     if (at == QPoint(-1, -1))
         at = widget->rect().center();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileList.h"
 #include "Form1.h"
 #include "ScriptedPrompts.h"
 
@@ -56,8 +57,20 @@ struct Window {
     QStringList comboItems() const;
 };
 
+// A shown window, so that the lists have their real size and rows have places on the screen.
+struct ShownWindow : Window {
+    explicit ShownWindow(const QString& programFolder = QString());
+    gq::FileList& list() const { return *form->fileList(); }
+    QWidget* viewport() const;
+    // The centre of file-list entry `index` (1-based) in the viewport.
+    QPoint rowCentre(int index) const;
+    void key(Qt::Key key) const { QTest::keyClick(&list(), key); }
+};
+
 // A mouse move over `widget` at `at` (its centre when null), as the pointer rules see it.
 void MoveOver(QWidget* widget, QPoint at = QPoint(-1, -1));
+// A move with the left button held, as a drag sends it.
+void DragTo(QWidget* viewport, QPoint at);
 
 // A workbook search's rows as "sheet|location|text|row|col" (the file column left out).
 QStringList ResultTexts(const gq::Form1& form);

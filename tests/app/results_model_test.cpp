@@ -1,6 +1,7 @@
 // The results list's model: rows reach the view in batches and come back as they went in.
 #include "AppTestSupport.h"
 
+#include "ResultActions.h"
 #include "ResultsModel.h"
 
 #include <QSignalSpy>
@@ -10,6 +11,7 @@ class ResultsModelTest : public QObject {
 private slots:
     void rowsReachTheViewOnlyAtAFlush();
     void rowsComeBackUnchanged();
+    void tabsShowAsSpacesButStayInTheRows();
 };
 
 void ResultsModelTest::rowsReachTheViewOnlyAtAFlush() {
@@ -64,6 +66,20 @@ void ResultsModelTest::rowsComeBackUnchanged() {
              QString::fromUtf8("caf\u00e9 \u20ac"));
     QCOMPARE(model.data(model.index(2, gq::ResultsModel::Col)).toString(), QString("16384"));
     QCOMPARE(model.data(model.index(5, gq::ResultsModel::File)).toString(), QString("/a.xlsx"));
+}
+
+void ResultsModelTest::tabsShowAsSpacesButStayInTheRows() {
+    gq::ResultsModel model;
+    // A line of the faster mode: blank cells before the hit are TABs.
+    model.append({"/a.xlsx", "S\t1", "", "\t\t\tgreen tea\tcup", "", ""});
+    model.flush();
+    QCOMPARE(model.data(model.index(0, gq::ResultsModel::CellText)).toString(),
+             QString(12, ' ') + "green tea    cup");
+    QCOMPARE(model.data(model.index(0, gq::ResultsModel::Sheet)).toString(), QString("S    1"));
+    // Every export reads the rows as found.
+    QCOMPARE(model.rowAt(0).cellText, std::string("\t\t\tgreen tea\tcup"));
+    gq::ResultsListTable table(model);
+    QCOMPARE(table.text(0, gq::ResultsModel::CellText), std::string_view("\t\t\tgreen tea\tcup"));
 }
 
 GQ_APP_TEST_MAIN(ResultsModelTest)

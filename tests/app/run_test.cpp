@@ -1,9 +1,11 @@
 // The search run over real workbooks: its checks and messages, both search modes and both speed
-// modes, progress, stop, failing files, the running-instance question and closing mid-run.
+// modes, progress, stop, failing files, the running-instance question. Closing mid-run ends the
+// process and is tested on a child process (close_test).
 #include "AppTestSupport.h"
 
 #include "Controls.h"
 #include "ErrorReport.h"
+#include "FileList.h"
 #include "ResultsModel.h"
 #include "RunningInstance.h"
 #include "SheetAutomation.h"
@@ -86,10 +88,14 @@ private slots:
     void runFindsEveryHitInListOrder();
     void progressShowsEachFileThenRests();
     void stopPressDuringASearchEndsTheRun();
+    void filesSearchedAheadWithAnEarlierTermAreSearchedAgain();
     void fileThatCannotBeOpenedIsReportedOnce();
     void runningSheetWindowIsAskedAbout();
     void noSearchModeOpensEachFileAndFindsNothing();
-    void closingTheWindowEndsTheRunAtOnce();
+    void theFileListHoldsStillDuringARun();
+    void aShortenedListEndsTheRunQuietly();
+    void aFolderScanEndingInARunLeavesTheHourglass();
+    void everyPromptShowsTheRowsFoundSoFar();
     void clearResultsEmptiesTheList();
 
 private:
@@ -276,6 +282,32 @@ void RunTest::stopPressDuringASearchEndsTheRun() {
     QCOMPARE(ResultTexts(*window.form).size(), 54);
 }
 
+void RunTest::filesSearchedAheadWithAnEarlierTermAreSearchedAgain() {
+    Window window;
+    QVERIFY(window.load());
+    auto* text1 = window.form->findChild<QLineEdit*>("Text1");
+    text1->setText("tea");
+    // two.xlsx is searched ahead for "tea" ("pear tea") while one.xlsx is searched here; the
+    // term changes before its turn comes.
+    window.addFiles({book("one.xlsx"), book("two.xlsx"), book("three.xlsx")});
+    {
+        EveryPass edit([&] {
+            if (window.form->results()->totalCount() >= 1 && text1->text() == "tea")
+                text1->setText("apple");
+        });
+        QCOMPARE(run(window), QString("Done."));
+    }
+    QStringList got = ResultTexts(*window.form);
+    QCOMPARE(got.size(), 2);
+    QVERIFY(got[0].startsWith("Prices|A1|Tea leaves"));
+    QVERIFY(got[1].startsWith("Data|A1|apple"));
+
+    // Unchanged, what was found ahead is what the file shows.
+    text1->setText("tea");
+    QCOMPARE(run(window), QString("Done. / Done."));
+    QCOMPARE(ResultTexts(*window.form).size(), 3 + 1 + 50);
+}
+
 void RunTest::fileThatCannotBeOpenedIsReportedOnce() {
     Window window;
     QVERIFY(window.load());
@@ -350,27 +382,110 @@ void RunTest::noSearchModeOpensEachFileAndFindsNothing() {
     QVERIFY(ResultTexts(*window.form).isEmpty());
 }
 
-void RunTest::closingTheWindowEndsTheRunAtOnce() {
-    QApplication::setQuitOnLastWindowClosed(false);
+void RunTest::theFileListHoldsStillDuringARun() {
+    gqapptest::ShownWindow window;
+    window.form->findChild<QLineEdit*>("Text1")->setText("tea");
+    const QStringList files{book("three.xlsx"), book("one.xlsx"), book("two.xlsx"),
+                            book("one.xlsx")};
+    window.addFiles(files);
+    gq::FileList& list = window.list();
+    int pointerOverStop = -1;
+    bool tried = false;
+    EveryPass attempt([&] {
+        if (tried || window.form->results()->totalCount() < 5)
+            return;
+        tried = true;
+        // Over the stop button the pointer is the hand, as ever; the run is no less busy.
+        gqapptest::MoveOver(window.button("PushButton7"));
+        pointerOverStop = window.form->mousePointer();
+        list.setCurrentItem(list.topLevelItem(1));
+        window.key(Qt::Key_Delete);
+        QTest::mouseDClick(window.viewport(), Qt::LeftButton, {}, window.rowCentre(2));
+        window.button("PushButton5")->click();
+        QTest::mousePress(window.viewport(), Qt::LeftButton, {}, window.rowCentre(1));
+        gqapptest::DragTo(window.viewport(), window.rowCentre(3));
+        QTest::mouseRelease(window.viewport(), Qt::LeftButton, {}, window.rowCentre(3));
+    });
+    QCOMPARE(run(window), QString("Done."));
+    QVERIFY(tried);
+    QCOMPARE(pointerOverStop, 99);
+    QCOMPARE(list.entryTexts(), files);
+    QCOMPARE(ResultTexts(*window.form).size(), 50 + 3 + 1 + 3);
+    // Idle again, the same actions work.
+    QTest::mouseDClick(window.viewport(), Qt::LeftButton, {}, window.rowCentre(2));
+    QCOMPARE(list.entryCount(), 3);
+    window.button("PushButton5")->click();
+    QCOMPARE(list.entryCount(), 0);
+}
+
+void RunTest::aShortenedListEndsTheRunQuietly() {
     Window window;
     QVERIFY(window.load());
-    window.form->show();
     window.form->findChild<QLineEdit*>("Text1")->setText("tea");
-    window.addFiles({book("three.xlsx"), book("one.xlsx")});
-    std::size_t rowsAtClose = 0;
-    EveryPass closer([&] {
-        if (rowsAtClose == 0 && window.form->results()->totalCount() >= 5) {
-            rowsAtClose = window.form->results()->totalCount();
-            window.form->close();
+    window.addFiles({book("two.xlsx"), book("one.xlsx"), book("three.xlsx"), book("one.xlsx")});
+    gq::FileList& list = *window.form->fileList();
+    EveryPass shorten([&] {
+        // Nothing the user can do removes entries mid-run; the run copes all the same.
+        if (window.form->results()->totalCount() >= 1 && list.entryCount() == 4) {
+            delete list.takeTopLevelItem(3);
+            delete list.takeTopLevelItem(2);
         }
     });
+    QCOMPARE(run(window), QString("Done."));
+    QCOMPARE(ResultTexts(*window.form),
+             (QStringList{"Data|A2|pear tea|2|1", "Prices|A1|Tea leaves|1|1",
+                          "Prices|D3|green tea|3|4", "Notes|C7|TEA time|7|3"}));
+    QCOMPARE(window.form->progressBar()->text(), QString("Progress Bar"));
+}
+
+void RunTest::aFolderScanEndingInARunLeavesTheHourglass() {
+    Window window;
+    QVERIFY(window.load());
+    window.form->findChild<QLineEdit*>("Text1")->setText("tea");
+    window.addFiles({book("three.xlsx"), book("two.xlsx")});
+    gqtest::TempDir folder;
+    gqtest::WriteFile(folder.path("scanned.xlsx"), "x");
+    window.prompts.inputs = {"xlsx"};
+    window.prompts.folders = {QString::fromStdString(folder.path(""))};
+    int pointerAfterScan = -1;
+    bool busyAfterScan = false;
+    EveryPass scan([&] {
+        if (pointerAfterScan >= 0 || window.form->results()->totalCount() < 5)
+            return;
+        window.button("PushButton6")->click();
+        pointerAfterScan = window.form->mousePointer();
+        busyAfterScan = window.form->busy();
+    });
+    QCOMPARE(run(window), QString("Done."));
+    QCOMPARE(pointerAfterScan, 11);
+    QVERIFY(busyAfterScan); // the run still is
+    QCOMPARE(window.form->fileList()->entryCount(), 3);
+    // The run read its number of files when it started: the scanned one is not searched.
+    QCOMPARE(ResultTexts(*window.form).size(), 51);
+    QCOMPARE(window.form->mousePointer(), 0);
+    QVERIFY(!window.form->busy());
+}
+
+void RunTest::everyPromptShowsTheRowsFoundSoFar() {
+    Window window;
+    QVERIFY(window.load());
+    // The second term cannot be compiled: its report comes while the first term's row for the
+    // same cell is new.
+    for (const char* term : {"tea", "[bad"})
+        window.form->findChild<QComboBox*>("Combo1")->addItem(term);
+    window.option(4)->click();
+    window.addFiles({book("one.xlsx")});
+    QStringList shownWhenAsked;
+    window.prompts.whileOpen = [&](const gq::ScriptedPrompts::Record&) {
+        shownWhenAsked << QString("%1 of %2")
+                              .arg(window.form->results()->rowCount())
+                              .arg(window.form->results()->totalCount());
+    };
     window.button("PushButton7")->click();
-    QVERIFY(rowsAtClose >= 5);
-    QVERIFY(window.form->isHidden());
-    QVERIFY(window.prompts.records.empty());
-    QVERIFY(!window.form->runInProgress());
-    // The cell under way when the window closed is the last one tested.
-    QVERIFY(window.form->results()->totalCount() <= rowsAtClose + 1);
+    QStringList messages = window.prompts.messageTexts();
+    QCOMPARE(messages.size(), 2);
+    QVERIFY(messages[0].startsWith("Invalid pattern string\r\n"));
+    QCOMPARE(shownWhenAsked, (QStringList{"1 of 1", "3 of 3"}));
 }
 
 void RunTest::clearResultsEmptiesTheList() {

@@ -52,6 +52,7 @@ private slots:
     void everyControlHasItsNameCaptionAndRectangle();
     void listsHaveTheirColumnsHintsAndFonts();
     void pointerRules();
+    void tabVisitsEveryControlInReadingOrder();
     void customPointerAndSkinComeFromTheProgramFolder();
     void helpAndSpeedMessages();
     void applicationTitle_data();
@@ -304,18 +305,80 @@ void StartupTest::pointerRules() {
     QCOMPARE(form.mousePointer(), 99);
     gqapptest::MoveOver(&form, QPoint(2, 2));
     QCOMPARE(form.mousePointer(), 0);
+    // The lists' rule covers their column headers.
+    for (QHeaderView* header :
+         {form.fileList()->header(), form.resultsView()->horizontalHeader()}) {
+        gqapptest::MoveOver(button);
+        gqapptest::MoveOver(header->viewport(), QPoint(3, 3));
+        QCOMPARE(form.mousePointer(), 0);
+    }
 
     // Busy: only the start/stop button changes it.
     form.setMousePointer(11);
     gqapptest::MoveOver(button);
     gqapptest::MoveOver(&form, QPoint(2, 2));
     gqapptest::MoveOver(frame1, QPoint(2, frame1->height() - 2));
+    gqapptest::MoveOver(form.resultsView()->horizontalHeader()->viewport(), QPoint(3, 3));
     QCOMPARE(form.mousePointer(), 11);
     QCOMPARE(form.cursor().shape(), Qt::WaitCursor);
     gqapptest::MoveOver(startStop);
     QCOMPARE(form.mousePointer(), 99);
     // Without a pointer image the custom pointer is the arrow.
     QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+}
+
+void StartupTest::tabVisitsEveryControlInReadingOrder() {
+    SettingsSandbox settings;
+    gqapptest::ShownWindow window;
+    window.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+    window.addFiles({"a.xlsx", "b.xlsx"});
+    window.form->results()->append({"a.xlsx", "S", "A1", "tea", "1", "1"});
+    window.form->results()->append({"a.xlsx", "S", "A2", "tea", "2", "1"});
+    window.form->results()->flush();
+    // An option group is one stop, at its selected button; arrows choose within it.
+    const QStringList order{"ListView1",    "PushButton1",  "PushButton6",  "PushButton5",
+                            "PushButton9",  "Option3",      "Text1",        "Combo1",
+                            "PushButton12", "PushButton14", "PushButton17", "PushButton15",
+                            "Option6",      "PushButton10", "Option2",      "PushButton7",
+                            "ListView2",    "PushButton3",  "PushButton2",  "PushButton4",
+                            "PushButton13", "PushButton8",  "PushButton16", "ListView1"};
+    auto focused = [] {
+        QWidget* widget = QApplication::focusWidget();
+        return widget ? widget->objectName() : QString();
+    };
+    window.form->fileList()->setFocus(Qt::OtherFocusReason);
+    QStringList forward{focused()};
+    for (int step = 1; step < order.size(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        forward << focused();
+    }
+    QCOMPARE(forward, order);
+    QStringList backward{focused()};
+    for (int step = 1; step < order.size(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        backward << focused();
+    }
+    std::reverse(backward.begin(), backward.end());
+    QCOMPARE(backward, order);
+    // Passing the term list on the way chose nothing: the typed search stays the search.
+    QVERIFY(window.option(3)->isChecked());
+    QVERIFY(settings.writes.isEmpty());
+    // Inside a list the arrows move, and Tab leaves it from any row.
+    QTableView* results = window.form->resultsView();
+    results->setFocus(Qt::OtherFocusReason);
+    results->setCurrentIndex(results->model()->index(0, 0));
+    QTest::keyClick(results, Qt::Key_Down);
+    QCOMPARE(results->currentIndex().row(), 1);
+    QTest::keyClick(results, Qt::Key_Tab);
+    QCOMPARE(focused(), QString("PushButton3"));
+    gq::FileList& files = window.list();
+    files.setFocus(Qt::OtherFocusReason);
+    files.setCurrentItem(files.topLevelItem(0));
+    QTest::keyClick(&files, Qt::Key_Down);
+    QCOMPARE(files.currentItem()->text(0), QString("b.xlsx"));
+    QTest::keyClick(&files, Qt::Key_Tab);
+    QCOMPARE(focused(), QString("PushButton1"));
 }
 
 void StartupTest::customPointerAndSkinComeFromTheProgramFolder() {

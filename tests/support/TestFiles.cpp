@@ -45,8 +45,11 @@ void WriteZip(const std::string& path,
     for (const auto& [name, content] : parts) {
         // libzip reads the sources when the archive closes, so they must outlive this loop.
         zip_source_t* source = zip_source_buffer(zip, content.data(), content.size(), 0);
-        if (!source || zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE) < 0)
+        if (!source || zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
+            zip_source_free(source);
+            zip_discard(zip);
             throw std::runtime_error("cannot add " + name + " to " + path);
+        }
     }
     if (zip_close(zip) != 0)
         throw std::runtime_error("cannot write " + path);

@@ -6,6 +6,7 @@
 // 4.0 workbook, its sheets one after another inside the workbook's own records.
 #include "BinaryCellValues.h"
 #include "CellText.h"
+#include "CellOrder.h"
 #include "Error.h"
 #include "NumberFormat.h"
 #include "XlsStream.h"
@@ -82,6 +83,8 @@ constexpr std::uint16_t kBofWorkbook4 = 0x0100;
 
 // The style of a cell whose style index points nowhere: General.
 constexpr std::uint32_t kNoStyle = UINT32_MAX;
+// The widest sheet a spreadsheet has; a cell beyond it cannot be shown.
+constexpr std::uint32_t kMaxColumns = 16384;
 
 // A row block holds at most 32 rows of 256 columns; past this many buffered cells the block is
 // passed on even when it has not ended, so a stream without block ends costs no more.
@@ -308,6 +311,7 @@ private:
     std::vector<Pending> block_;
     std::string arena_;
     bool blockSorted_ = true;
+    RowMajorOrder order_; // across the blocks of the sheet being read
 };
 
 void XlsReader::decodeBytes(std::string& out, const std::uint8_t* bytes, std::size_t count) {
@@ -680,6 +684,8 @@ bool XlsReader::flush(CellVisitor& visitor) {
     for (const Pending& pending : block_) {
         cell.row = (pending.key >> 16) + 1;
         cell.col = (pending.key & 0xFFFF) + 1;
+        if (cell.col > kMaxColumns || !order_.advances(cell.row, cell.col))
+            continue;
         cell.kind = pending.kind;
         cell.style = pending.style;
         cell.number = pending.number;
@@ -719,6 +725,7 @@ void XlsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
     awaitingString_ = false;
     ixfe_ = 0;
     current_ = sheets_[sheetIndex].styles;
+    order_ = {};
 
     records_.seek(sheets_[sheetIndex].offset);
     Record record;

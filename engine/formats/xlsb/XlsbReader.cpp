@@ -1,5 +1,6 @@
 #include "XlsbReader.h"
 
+#include "CellOrder.h"
 #include "Error.h"
 #include "NumberFormat.h"
 #include "OpcPackage.h"
@@ -159,6 +160,7 @@ private:
         auto input = package_.stream(part, true);
         RecordReader records(*input, part);
         Cell cell;
+        RowMajorOrder order;
         std::uint32_t row = 0;
         bool rowInGrid = true;
         bool inSheetData = false;
@@ -187,7 +189,7 @@ private:
             cell.number = 0;
             cell.text = {};
             cell.sharedString = kNotShared;
-            if (!decodeValue(type, p, cell))
+            if (!decodeValue(type, p, cell) || !order.advances(cell.row, cell.col))
                 continue;
             if (!visitor.visit(cell))
                 return;

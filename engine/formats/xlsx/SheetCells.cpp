@@ -140,7 +140,7 @@ void RowStart::add(std::string_view localName, std::string_view value) {
 }
 
 void SheetCells::passOn(std::string_view value) {
-    if (row_ > 1048576 || col_ > 16384 || stopped_)
+    if (row_ > 1048576 || col_ > 16384 || stopped_ || !order_.advances(row_, col_))
         return;
     // The types whose text changes on its way to the cell work on value_.
     auto own = [&]() -> std::string& {

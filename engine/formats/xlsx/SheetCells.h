@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cell.h"
+#include "CellOrder.h"
 #include "CellText.h"
 
 #include <algorithm>
@@ -287,6 +288,7 @@ private:
     std::uint32_t row_ = 0;
     std::uint32_t col_ = 0;
     std::uint32_t style_ = 0;
+    RowMajorOrder order_;
     CellType type_ = CellType::Number;
     std::string value_;
     bool inCell_ = false;

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <tuple>
@@ -454,6 +455,127 @@ TEST(NumberFormat, GeneralInTheTextSectionIsTheText) {
     EXPECT_EQ(gq::NumberFormat(code).formatText("foo"), "foo ");
     EXPECT_EQ(Format(code, 26), "26");
     EXPECT_EQ(gq::NumberFormat("0;0;0;\"<\"General\">\"").formatText("foo"), "<foo>");
+}
+
+// Codes beyond the table's: sections that show nothing or only literals, fills, non-ASCII
+// literals, locale tags, conditions that leave numbers to General.
+const char* const kMoreCodes[] = {
+    "#",
+    "#,###;-#,###;",
+    "[Red]",
+    "0;-0;;@",
+    "\"yes\";\"no\";\"zero\"",
+    "@;0",
+    "0.00;@\"!\"",
+    "[>=1]0;0",
+    "[=1]\"one\"",
+    "[>5]0;[<-5]0",
+    "[<=-25]General;[>=25]General;General",
+    "General \"x\" 0",
+    "h AM/PM;[Red]\"late\"",
+    "*\u00e9#,##0",
+    "yyyy\"\u5e74\"m\"\u6708\"d\"\u65e5\"",
+    "\"\u212a\"0",
+    "_-* #,##0.00\\ [$\u20ac-40C]_-;\\-* #,##0.00\\ [$\u20ac-40C]_-;_-* \"-\"??\\ "
+    "[$\u20ac-40C]_-;_-@_-",
+    "mmmmm dddd a/p",
+    "[h]:mm:ss.000",
+    "[mm]:ss.00",
+    "##0.0e-0",
+    "0.00E+00;0.00E-00;\"nil\"",
+    "# ?\?/?#",
+    "?\\?/?",
+    "0 \"a\\b\"",
+    "\"open quote 0.00",
+};
+
+// A wide spread of values: every table value, integers, each decade from 1e-15 to 1e16, dates
+// and times in and out of the calendar, and the edges.
+std::vector<double> SpreadOfValues(const std::vector<TableCase>& cases) {
+    std::vector<double> values = {0,    -0.0,  0.5,       1,     -1, 0.9999999999,
+                                  -0.4, -1e-9, 0.0416666, 1.5e-5};
+    values.insert(values.end(), {1e-300, 5e-324, 1e300, -1e300, 1.7e308, 1e15, 999999999999.5,
+                                 12345678901234567.0});
+    values.insert(values.end(), {2958465.99999, 2958466, 2957003.5, 60, 59.5});
+    for (const TableCase& c : cases) {
+        double number = 0;
+        if (std::from_chars(c.value.data(), c.value.data() + c.value.size(), number).ec ==
+            std::errc())
+            values.push_back(number);
+    }
+    std::mt19937_64 random(13);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int i = 0; i < 60; ++i) {
+        double sign = i % 2 ? -1 : 1;
+        values.push_back(static_cast<double>(random() % 2000001) - 1000000);
+        values.push_back(sign * (1 + 9 * unit(random)) * std::pow(10.0, i % 32 - 15));
+        values.push_back(-100 + unit(random) * 3000000);
+        values.push_back(sign * unit(random) * 2);
+    }
+    return values;
+}
+
+// A cell is ruled out of a search by these bounds without its text being made: no text any
+// number shows may hold a byte outside them, nor be empty unless they allow it.
+TEST(NumberFormatBounds, HoldEveryTextTheFormatShows) {
+    std::vector<TableCase> cases = LoadTable();
+    std::set<std::string> codes(std::begin(kMoreCodes), std::end(kMoreCodes));
+    for (const TableCase& c : cases)
+        codes.insert(c.format.rfind("builtin:", 0) == 0
+                         ? gq::BuiltInFormatCode(std::stoi(c.format.substr(8)))
+                         : c.format);
+    for (int id = 0; id <= 81; ++id)
+        codes.insert(gq::BuiltInFormatCode(id));
+    const std::vector<double> values = SpreadOfValues(cases);
+    int failures = 0;
+    for (const std::string& code : codes) {
+        gq::NumberFormat format(code);
+        gq::TextBounds bounds = format.numberTextBounds();
+        for (double value : values) {
+            for (bool date1904 : {false, true}) {
+                std::string text = format.formatNumber(value, date1904);
+                bool within = !text.empty() || bounds.mayBeEmpty;
+                for (unsigned char c : text)
+                    within = within && bounds.bytes[c];
+                if (!within && ++failures <= 20)
+                    ADD_FAILURE() << "format [" << code << "] shows " << value
+                                  << (date1904 ? " (1904)" : "") << " as [" << text
+                                  << "], outside its bounds";
+            }
+        }
+    }
+    EXPECT_EQ(failures, 0) << "over " << codes.size() << " codes and " << values.size()
+                           << " values";
+}
+
+std::string BoundsOf(const char* code) {
+    gq::TextBounds bounds = gq::NumberFormat(code).numberTextBounds();
+    std::string bytes;
+    for (int c = 0; c < 256; ++c)
+        if (bounds.bytes[c])
+            bytes += static_cast<char>(c);
+    return bytes + (bounds.mayBeEmpty ? " or nothing" : "");
+}
+
+TEST(NumberFormatBounds, AreNoWiderThanTheFormatNeeds) {
+    EXPECT_EQ(BoundsOf("#,##0.00"), ",-.0123456789");
+    EXPECT_EQ(BoundsOf("0.00%"), "%-.0123456789");
+    EXPECT_EQ(BoundsOf("yyyy-mm-dd"), "#-0123456789");
+    EXPECT_EQ(BoundsOf("General"), "+-.0123456789E");
+    EXPECT_EQ(BoundsOf("\"pos\";\"neg\""), "-egnops");
+    // Names give their letters only where the code shows them.
+    EXPECT_EQ(BoundsOf("mmmmm"), "#-ADFJMNOS");
+    EXPECT_EQ(BoundsOf("mmm"), "#-ADFJMNOSabceglnoprtuvy");
+    EXPECT_EQ(BoundsOf("mmmm"), "#-ADFJMNOSabceghilmnoprstuvy");
+    EXPECT_EQ(BoundsOf("ddd"), "#-FMSTWadehinortu");
+    EXPECT_EQ(BoundsOf("h:mm a/p"), " #-0123456789:ap");
+    // What can show nothing.
+    EXPECT_EQ(BoundsOf("#"), "-0123456789 or nothing");
+    EXPECT_EQ(BoundsOf(";;;"), "- or nothing");
+    EXPECT_EQ(BoundsOf("0"), "-0123456789");
+    // A number that no section takes shows as General.
+    EXPECT_EQ(BoundsOf("[=1]\"one\""), "+-.0123456789Eeno");
+    EXPECT_EQ(BoundsOf("@"), "+-.0123456789E");
 }
 
 TEST(NumberFormat, IsMovableAndReusable) {

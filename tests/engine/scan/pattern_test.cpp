@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bitset>
+#include <random>
+
 namespace {
 
 struct PatternCase {
@@ -69,6 +72,69 @@ TEST(SearchPattern, ManyStarsAgainstALongTextFinishWithoutBacktrackingBlowUp) {
     EXPECT_FALSE(gq::SearchPattern("*a*a*a*a*a*b", false).matches(text));
     text.back() = 'b';
     EXPECT_TRUE(gq::SearchPattern("*a*a*a*a*a*b", false).matches(text));
+}
+
+std::bitset<256> BytesOf(std::string_view text) {
+    std::bitset<256> bytes;
+    for (unsigned char c : text)
+        bytes.set(c);
+    return bytes;
+}
+
+// A text ruled out by its bytes must never have matched: random texts from pieces that decode,
+// lower-case or fail to decode in every way the matcher meets (the Kelvin sign lower-cases to
+// 'k', U+0130 to 'i', E0 81 81 decodes to 'A' as an overlong form, lone and invalid bytes).
+TEST(SearchPattern, RulesOutOnlyTextsThatCannotMatch) {
+    const std::string_view ascii = "abekiAEKI19 -*?[#";
+    const char* const others[] = {"\xc3\xa9", "\xc3\x89",         "\xe2\x84\xaa",
+                                  "\xc4\xb0", "\xe0\x81\x81",     "\xc3",
+                                  "\xff",     "\xf0\x80\x80\xb1", "\x80"};
+    const char* const terms[] = {
+        "a",     "A",   "ea",  "k",        "i",        "1",    "#",           "##",
+        "?",     "a?b", "*",   "",         "[ab]",     "[!a]", "[0-9]",       "[A-C]",
+        "[k-m]", "e*",  "*e",  "\xc3\xa9", "\xc3\x89", "a#",   "[\xc3\xa9x]", "[\xc3\x80-\xc3\xbf]",
+        "-",     "[-]", "1-9", "E-",       "*a*b",     "K?"};
+    std::mt19937 random(2);
+    int ruledOut = 0;
+    for (int round = 0; round < 4000; ++round) {
+        std::string text;
+        for (int n = static_cast<int>(random() % 6); n > 0; --n) {
+            std::size_t pick = random() % (ascii.size() + std::size(others));
+            if (pick < ascii.size())
+                text += ascii[pick];
+            else
+                text += others[pick - ascii.size()];
+        }
+        for (const char* term : terms) {
+            for (bool ignoreCase : {false, true}) {
+                gq::SearchPattern pattern(term, ignoreCase);
+                bool could = pattern.couldMatchTextOf(BytesOf(text));
+                ruledOut += !could;
+                if (pattern.matches(text)) {
+                    ASSERT_TRUE(could) << "term '" << term << "' ignoreCase " << ignoreCase
+                                       << " matches '" << text << "'";
+                }
+            }
+        }
+    }
+    EXPECT_GT(ruledOut, 10000); // the rule does rule texts out
+}
+
+TEST(SearchPattern, NeedsWhatEveryMatchHolds) {
+    const std::bitset<256> amount = BytesOf("-0123456789.,");
+    EXPECT_FALSE(gq::SearchPattern("ea", true).couldMatchTextOf(amount));
+    EXPECT_FALSE(gq::SearchPattern("1?e", false).couldMatchTextOf(amount));
+    EXPECT_FALSE(gq::SearchPattern("[a-z]", true).couldMatchTextOf(amount));
+    EXPECT_TRUE(gq::SearchPattern("#,#", false).couldMatchTextOf(amount));
+    EXPECT_TRUE(gq::SearchPattern("1*", false).couldMatchTextOf(amount));
+    EXPECT_TRUE(gq::SearchPattern("[!0-9]", false).couldMatchTextOf(amount));
+    EXPECT_FALSE(gq::SearchPattern("#", false).couldMatchTextOf(BytesOf("yes no")));
+    // An upper-case letter of the text is found by its lower-case form when case is ignored.
+    const std::bitset<256> pm = BytesOf("0123456789: PM");
+    EXPECT_TRUE(gq::SearchPattern("pm", true).couldMatchTextOf(pm));
+    EXPECT_FALSE(gq::SearchPattern("pm", false).couldMatchTextOf(pm));
+    EXPECT_FALSE(gq::SearchPattern("[ab]m", true).couldMatchTextOf(pm));
+    EXPECT_FALSE(gq::SearchPattern("[ab", true).couldMatchTextOf(pm)); // malformed: no match
 }
 
 TEST(SharedRoutines, ColumnLettersAreBijectiveBase26) {

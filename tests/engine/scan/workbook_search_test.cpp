@@ -1,4 +1,5 @@
 #include "Error.h"
+#include "Pattern.h"
 #include "Spreadsheet.h"
 #include "TestFiles.h"
 #include "WorkbookSearch.h"
@@ -323,6 +324,89 @@ TEST(WorkbookSearch, TheTextExportNeverHoldsMoreThanABlock) {
     // 30 MB went through a file that never held more than a block and a line.
     EXPECT_GT(largest, 0);
     EXPECT_LT(largest, 1 << 20);
+}
+
+// Numbers are ruled out by what their format can show, without their texts being made; a
+// search must find exactly the cells whose shown texts match, whatever the term.
+TEST(WorkbookSearch, NumbersRuledOutByTheirFormatNeverHadAMatch) {
+    const char* const codes[] = {
+        "General",     "0",
+        "#",           "#,##0.00",
+        "0.00%",       "0.00E+00",
+        "##0.0e-0",    ";;;",
+        "# ?/?",       "# ?\?/16",
+        "#,##0 ?/?",   "yyyy-mm-dd",
+        "d-mmm-yy",    "mmmm d",
+        "mmmmm",       "dddd",
+        "ddd d",       "h:mm AM/PM",
+        "h:mm:ss a/p", "[h]:mm:ss",
+        "mm:ss.0",     "\"pos\";\"neg\";\"zero\"",
+        "0 \"kg\"",    "[=1]\"one\"",
+        "@",           "[$\u20ac-407]#,##0.00",
+        "\"\u212a\"0", "_(* #,##0_);_(* (#,##0);_(* \"-\"_)",
+    };
+    const double values[] = {0,    -0.0,           1,         -1,       0.5,     -2.75,   1234.5678,
+                             60,   44927.75,       -44927.75, 0.999999, 2958466, 1e-7,    -1e12,
+                             1e20, 123456789012.0, 3.14159,   0.0625,   -0.04,   45000.25};
+    gqtest::TempDir dir;
+    std::string path = dir.path("numbers.xlsx");
+    gqtest::WriteXlsx(path, [&](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "N");
+        for (lxw_col_t col = 0; col < std::size(codes); ++col) {
+            lxw_format* format = workbook_add_format(workbook);
+            format_set_num_format(format, codes[col]);
+            for (lxw_row_t row = 0; row < std::size(values); ++row)
+                worksheet_write_number(sheet, row, col, values[row], format);
+            worksheet_write_boolean(sheet, std::size(values), col, col % 2, format);
+            worksheet_write_string(sheet, std::size(values) + 1, col, "Tea 12 PM", format);
+        }
+    });
+    gq::Workbook workbook(path);
+    gq::Worksheet& sheet = workbook.activeSheet();
+    const char* const terms[] = {
+        "1",      "0.5",    "12",     "-",     "E+", "e-",   "%",  "/",     ":",   "ea",
+        "e",      "E",      "a",      "A",     "pm", "PM",   "p",  "kg",    "k",   "K",
+        "jan",    "Jan",    "May",    "ednes", "ch", "y",    "#",  "##:##", "?",   "a?",
+        "[ap]",   "[!0-9]", "[0-9]%", "*",     "",   "1*",   "*0", "-*",    "one", "zero",
+        "\u20ac", "\u212a", "###-##", "(",     " ",  "[A-Z]"};
+    RecordingHost host;
+    std::size_t shown = 0;
+    for (const char* term : terms) {
+        for (bool ignoreCase : {false, true}) {
+            gq::SearchPattern pattern(term, ignoreCase);
+            std::vector<std::string> expected;
+            shown = 0;
+            sheet.forEachText([&](std::uint32_t row, std::uint32_t col, const std::string& text) {
+                ++shown;
+                if (pattern.matches(text))
+                    expected.push_back(gq::ColumnLetters(static_cast<int>(col)) +
+                                       std::to_string(row) + " " + text);
+                return true;
+            });
+            host.rows.clear();
+            host.text = term;
+            host.matchCaseOption = !ignoreCase;
+            host.ignoreCaseOption = ignoreCase;
+            gq::SearchCounts counts = gq::ExcelSearchWorkbook(path, &workbook, host);
+            std::vector<std::string> found;
+            for (const gq::ResultRow& row : host.rows)
+                found.push_back(row.location + " " + row.cellText);
+            EXPECT_EQ(found, expected) << "term '" << term << "' ignoreCase " << ignoreCase;
+            EXPECT_EQ(counts.cells, shown); // cells that show nothing are still left out
+        }
+    }
+    // The term list rules numbers out term by term.
+    host.rows.clear();
+    host.terms.assign(std::begin(terms), std::end(terms));
+    gq::ExcelSearchWorkbookCombo(path, &workbook, host);
+    std::size_t expectedRows = 0;
+    sheet.forEachText([&](std::uint32_t, std::uint32_t, const std::string& text) {
+        for (const char* term : terms)
+            expectedRows += gq::SearchPattern(term, true).matches(text);
+        return true;
+    });
+    EXPECT_EQ(host.rows.size(), expectedRows);
+    EXPECT_LT(shown, std::size(codes) * (std::size(values) + 2)); // some show nothing
 }
 
 TEST(SharedFileRoutines, FileExistsAndDeleteTempFile) {

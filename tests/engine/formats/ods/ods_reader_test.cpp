@@ -17,6 +17,7 @@
 
 namespace {
 
+using gqtest::WriteZip;
 using Grid = std::map<std::pair<std::uint32_t, std::uint32_t>, std::string>;
 
 struct SheetText {
@@ -142,22 +143,6 @@ std::map<std::string, std::string> ReadZip(const std::string& path) {
     }
     zip_discard(zip);
     return entries;
-}
-
-void WriteZip(const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& entries) {
-    int error = 0;
-    zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (!zip)
-        throw std::runtime_error("cannot create " + path);
-    for (const auto& [name, bytes] : entries) {
-        void* copy = std::malloc(bytes.size() + 1);
-        std::memcpy(copy, bytes.data(), bytes.size());
-        zip_source_t* source = zip_source_buffer(zip, copy, bytes.size(), 1);
-        zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE);
-    }
-    if (zip_close(zip) != 0)
-        throw std::runtime_error("cannot write " + path);
 }
 
 const char kNamespaces[] =

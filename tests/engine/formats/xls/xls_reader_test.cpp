@@ -355,10 +355,8 @@ TEST(XlsReader, ReadsEveryRecordFormOfTheSameValues) {
     ExpectSameCells(ReadAll(scratch.write(Join(out))), later);
 }
 
-TEST(XlsReader, SortsCellsWrittenOutOfOrderWithinARowBlock) {
-    std::string stream = BookStream();
-    auto records = Records(stream);
-    // The "Grid" sheet is the seventh sheet entry; reverse the cells of its first row block.
+// The index of the first cell record of the "Grid" sheet, the seventh sheet entry.
+std::size_t FirstGridCell(const std::vector<Rec>& records) {
     std::vector<std::size_t> sheetStarts;
     for (const auto& r : records)
         if (r.type == 0x0085)
@@ -371,14 +369,33 @@ TEST(XlsReader, SortsCellsWrittenOutOfOrderWithinARowBlock) {
     };
     while (!isCell(records[i].type))
         ++i;
-    std::size_t end = i;
-    while (records[end].type != 0x0208)
-        ++end;
+    return i;
+}
+
+TEST(XlsReader, SortsCellsWrittenOutOfOrderWithinARowBlock) {
+    // The cells of the "Grid" sheet's first row block, reversed.
+    auto records = Records(BookStream());
+    std::size_t i = FirstGridCell(records);
+    std::size_t end = FindRecord(records, 0x0208, i);
     std::reverse(records.begin() + static_cast<long>(i), records.begin() + static_cast<long>(end));
     Compound book(gqtest::ReadFile(kBook));
     book.setStream("Workbook", Join(records));
     Scratch scratch;
     ExpectSameCells(ReadAll(scratch.write(book.bytes)), ReadAll(kBook));
+}
+
+TEST(XlsReader, DropsCellsBehindTheLastOneAndBeyondTheLastColumn) {
+    // Before the "Grid" sheet ends: its first cell again, in a block of its own, and a cell in a
+    // column no sheet has. The cells stay in row-major order within the grid.
+    auto records = Records(BookStream());
+    std::size_t i = FirstGridCell(records);
+    std::size_t eof = FindRecord(records, 0x000A, i);
+    Rec again = {records[i].type, records[i].data};
+    Rec far = {0x0203, Le16(64999) + Le16(20000) + Le16(0) + std::string(8, '\0')};
+    records.insert(records.begin() + static_cast<long>(eof),
+                   {{0x0208, std::string(16, '\0')}, again, far});
+    Scratch scratch;
+    ExpectSameCells(ReadAll(scratch.write(Join(records))), ReadAll(kBook));
 }
 
 // Byte strings of the older version, in `charset`; what cannot be written becomes "?".
@@ -594,6 +611,11 @@ TEST(XlsReaderHostile, BrokenContainerChainsFailPlainly) {
         [](Compound& c) { Put32(c.bytes, c.entry("Workbook") + 0x78, 0x7FFFFFFF); }, // size
         [](Compound& c) { Put32(c.bytes, 0x30, 0x00FFFFF0); }, // the directory
         [](Compound& c) { Put32(c.bytes, 0x4C, 0x00FFFFF0); }, // the first FAT sector
+        [](Compound& c) { // the root entry claims the workbook stream as its sibling
+            std::size_t root = c.entry("Root Entry");
+            Put32(c.bytes, root + 0x44,
+                  static_cast<std::uint32_t>((c.entry("Workbook") - root) / 128));
+        },
     };
     for (const auto& breakIt : breaks) {
         Compound book(gqtest::ReadFile(kBook));

@@ -282,6 +282,21 @@ TEST(XlsbReader, LongStringsAndRecordsCostACellsWorth) {
     EXPECT_EQ(cells[4].number, 7);
 }
 
+TEST(XlsbReader, PassesCellsInRowMajorOrderWhateverOrderThePartListsThemIn) {
+    // A cell before one it follows, a cell twice, a row before one it follows.
+    gqtest::TempDir dir;
+    Book book;
+    auto number = [](std::uint32_t col, std::uint32_t value) {
+        return CellRec(rt::CellRk, col, U32(value << 2 | 2));
+    };
+    book.sheets = {Sheet(Row(0) + number(2, 3) + number(0, 1) + Row(4) + number(1, 5) +
+                         number(1, 6) + Row(1) + number(0, 2))};
+    auto reader = OpenFormatReader(WriteBook(dir, book));
+    Collector got;
+    reader->readCells(0, got);
+    EXPECT_EQ(got.cells, (std::vector<std::string>{"1,3 N0 3", "5,2 N0 5"}));
+}
+
 TEST(XlsbReader, ListsWorksheetsWithTheirFormatsAndDateSystem) {
     auto xf = [](unsigned format) {
         return Rec(rt::XF, U16(0) + U16(format) + std::string(12, '\0'));

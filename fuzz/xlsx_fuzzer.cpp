@@ -1,0 +1,48 @@
+// The fuzzer's bytes become one part of an otherwise sound workbook package: the first byte picks
+// the part (worksheet, shared strings, styles or workbook) and, with its high bit, the
+// macro-enabled content type (.xlsm), which the reader must take alike.
+#include "FuzzSupport.h"
+#include "XlsxReader.h"
+
+namespace {
+
+const char kWorkbook[] =
+    R"(<?xml version="1.0" encoding="UTF-8"?>)"
+    R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main")"
+    R"( xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+    R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets></workbook>)";
+
+const char kWorksheet[] =
+    R"(<?xml version="1.0" encoding="UTF-8"?>)"
+    R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)"
+    R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" s="1"><v>45351.5</v></c>)"
+    R"(<c r="C1" t="inlineStr"><is><t>tea</t></is></c></row>)"
+    R"(<row r="2"><c r="A2" t="s"><v>1</v></c><c r="B2" s="2"><v>-1234.5</v></c></row>)"
+    R"(</sheetData></worksheet>)";
+
+const char kSharedStrings[] =
+    R"(<?xml version="1.0" encoding="UTF-8"?>)"
+    R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="2" uniqueCount="2">)"
+    R"(<si><t>green tea</t></si><si><r><t>rich </t></r><r><t>text_x000D_</t></r></si></sst>)";
+
+const char kStyles[] =
+    R"(<?xml version="1.0" encoding="UTF-8"?>)"
+    R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
+    R"(<numFmts count="1"><numFmt numFmtId="164" formatCode="yyyy\-mm\-dd\ hh:mm"/></numFmts>)"
+    R"(<cellXfs count="3"><xf numFmtId="0"/><xf numFmtId="164"/><xf numFmtId="8"/></cellXfs>)"
+    R"(</styleSheet>)";
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    gqfuzz::Selected input = gqfuzz::Select(data, size);
+    std::string_view parts[gqfuzz::kOfficeParts] = {kWorksheet, kSharedStrings, kStyles, kWorkbook};
+    parts[(input.selector & 0x7F) % gqfuzz::kOfficeParts] = input.bytes;
+    const char* contentType =
+        input.selector & 0x80
+            ? "application/vnd.ms-excel.sheet.macroEnabled.main+xml"
+            : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+    std::string file = gqfuzz::OfficePackage("xml", contentType, parts);
+    gqfuzz::ReadWorkbook(gq::OpenXlsxReader, gqfuzz::InputFile().write(file));
+    return 0;
+}
