@@ -269,6 +269,7 @@ public:
     void valueCell(const CellStart& start, std::string_view value) {
         startCell(start);
         inCell_ = false;
+        collecting_ = false;
         passOn(value.substr(0, kMaxRawText));
     }
     // The visitor has asked for no more cells.

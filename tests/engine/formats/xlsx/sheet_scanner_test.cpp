@@ -304,6 +304,10 @@ std::vector<std::string> ValidDocuments() {
             "</t></is></c><c t=\"str\"><v><![CDATA[" + Repeat("c\r\n\r]", 3000) +
             "]]></v></c><c s=\"" + Repeat(" \r\n\r", 3000) + "2\"><v>1</v></c><foo a=\"" +
             Repeat("x\r\n&#x41;", 3000) + "\"/></row>"),
+        // Cells nested inside a value: a whole cell read in one go ends the value it stands in,
+        // so the formula of the next cell is not taken for its text (the fuzzer found this).
+        Doc("<row><c r=\"A1\"><v>outer<row r=\"1\"><c r=\"A1\"><v>1</v></c>"
+            "<c r=\"C1\" t=\"str\"><f>TEXT(B1)</f><v>x</v></c></row></v></c></row>"),
         "<worksheet/>",
     };
 }

@@ -123,9 +123,10 @@ TEST(XlsxReader, PassesCellsInRowMajorOrderWhateverOrderThePartListsThemIn) {
     // the order its callers rely on (the text export once wrote four billion TABs for this).
     gqtest::TempDir dir;
     std::string path = dir.path("unordered.xlsx");
-    WriteHandMadeXlsx(path, Sheet(R"(<row r="1"><c r="C1"><v>3</v></c><c r="A1"><v>1</v></c></row>)"
-                                  R"(<row r="5"><c r="B5"><v>5</v></c><c r="B5"><v>6</v></c></row>)"
-                                  R"(<row r="2"><c r="A2"><v>2</v></c></row>)"));
+    gqtest::WriteHandMadeXlsx(
+        path, gqtest::Sheet(R"(<row r="1"><c r="C1"><v>3</v></c><c r="A1"><v>1</v></c></row>)"
+                            R"(<row r="5"><c r="B5"><v>5</v></c><c r="B5"><v>6</v></c></row>)"
+                            R"(<row r="2"><c r="A2"><v>2</v></c></row>)"));
     EXPECT_EQ(ShownTexts(path), (Texts{{"Données!1,3", "3"}, {"Données!5,2", "5"}}));
     gq::Workbook workbook(path);
     std::string out = dir.path("unordered.txt");
