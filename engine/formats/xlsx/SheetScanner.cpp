@@ -496,9 +496,13 @@ private:
                 ++q;
             return q != from;
         };
+        // Whether the pseudo-attribute `name` stands here; one that begins as it but is not
+        // well-formed leaves the declaration to expat, which tells what is wrong with it.
+        bool broken = false;
         auto pseudoAttribute = [&](std::string_view name, std::string_view& value) {
             if (!std::string_view(q, static_cast<std::size_t>(end_ - q)).starts_with(name))
                 return false;
+            broken = true;
             q += name.size();
             spaces();
             if (*q != '=')
@@ -515,6 +519,7 @@ private:
                 return false;
             value = std::string_view(from, static_cast<std::size_t>(q - from));
             ++q;
+            broken = false;
             return true;
         };
         std::string_view version, encoding, standalone;
@@ -527,12 +532,14 @@ private:
                 return false;
             spaced = spaces();
         }
+        if (broken)
+            return false;
         if (spaced && pseudoAttribute("standalone", standalone)) {
             if (standalone != "yes" && standalone != "no")
                 return false;
             spaces();
         }
-        if (q[0] != '?' || q[1] != '>')
+        if (broken || q[0] != '?' || q[1] != '>')
             return false;
         p_ = const_cast<char*>(q) + 2;
         return true;

@@ -524,7 +524,9 @@ TEST(SheetScanner, LeavesToExpatWhatItDoesNotExpect) {
          {latin1, entity, Utf16(plain, false, true), Utf16(plain, true, true),
           Utf16(plain, false, false), "<?xml version=\"1.1\"?>" + plain,
           "<?xml version=\"1.0\" encoding=\"US-ASCII\"?>" + plain,
-          " <?xml version=\"1.0\"?>" + plain, "text" + plain, std::string()})
+          " <?xml version=\"1.0\"?>" + plain, "text" + plain, std::string(),
+          // A pseudo-attribute run into the next (the fuzzer found the scanner taking this).
+          "<?xml version=\"1.0\" encodingstandalone=\"yes\"?>" + plain})
         EXPECT_EQ(ReadXml(doc, Parser::Scanner).error, kLeftToExpat) << doc;
 
     // Through the reader such a part reads as expat reads it, from its start.
