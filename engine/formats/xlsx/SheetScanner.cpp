@@ -172,10 +172,12 @@ int DigitValue(int c, int base) {
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    // Only letters fold: a control byte must not pass for a digit ("UTF-\x18" is not "UTF-8").
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if ((a[i] | 0x20) != (b[i] | 0x20))
+        if (lower(a[i]) != lower(b[i]))
             return false;
     return true;
 }

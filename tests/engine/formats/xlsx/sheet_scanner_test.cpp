@@ -526,7 +526,8 @@ TEST(SheetScanner, LeavesToExpatWhatItDoesNotExpect) {
           "<?xml version=\"1.0\" encoding=\"US-ASCII\"?>" + plain,
           " <?xml version=\"1.0\"?>" + plain, "text" + plain, std::string(),
           // A pseudo-attribute run into the next (the fuzzer found the scanner taking this).
-          "<?xml version=\"1.0\" encodingstandalone=\"yes\"?>" + plain})
+          "<?xml version=\"1.0\" encodingstandalone=\"yes\"?>" + plain,
+          "<?xml version=\"1.0\" encoding=\"UTF-\x18\"?>" + plain})
         EXPECT_EQ(ReadXml(doc, Parser::Scanner).error, kLeftToExpat) << doc;
 
     // Through the reader such a part reads as expat reads it, from its start.
