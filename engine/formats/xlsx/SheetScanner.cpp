@@ -129,8 +129,9 @@ Utf8Char EncodeUtf8(char32_t c) {
 }
 
 // The length of the XML character whose UTF-8 starts at `p` (a byte from 0x80 up), of which
-// `available` bytes are at hand: 0 when they are no such character, -1 when they are only the
-// valid beginning of one.
+// `available` bytes are at hand: 0 when they are no such character, -1 when fewer bytes are at
+// hand than its lead byte announces (expat calls that a partial character before it looks at
+// them).
 int XmlCharLength(const unsigned char* p, std::size_t available) {
     unsigned lead = p[0];
     int length = 0;
@@ -150,12 +151,11 @@ int XmlCharLength(const unsigned char* p, std::size_t available) {
     } else {
         return 0;
     }
-    for (int i = 1; i < length; ++i) {
-        if (static_cast<std::size_t>(i) >= available)
-            return -1;
+    if (available < static_cast<std::size_t>(length))
+        return -1;
+    for (int i = 1; i < length; ++i)
         if (p[i] < (i == 1 ? low : 0x80u) || p[i] > (i == 1 ? high : 0xBFu))
             return 0;
-    }
     if (lead == 0xEF && p[1] == 0xBF && p[2] >= 0xBE)
         return 0; // U+FFFE and U+FFFF are no characters
     return length;

@@ -450,6 +450,7 @@ TEST(SheetScanner, RefusesDamagedXmlAsExpatDoes) {
         start + "<c><v>\xE9t\xE9</v></c>" + end,              // Latin-1 where UTF-8 is due
         start + "<c><v>\xED\xA0\x80</v></c>" + end,           // an encoded surrogate
         start + "<c><v>\xEF\xBF\xBE</v></c>" + end,           // U+FFFE
+        start + "<c r=\"\r\xEF\r",                            // a character cut by the end
         start + "<c><v>\x01</v></c>" + end,                   // a control code
         start + "<c><v>]]></v></c>" + end,                    //
         start + end + "trailing",                             // text after the root element
