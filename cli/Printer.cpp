@@ -2,6 +2,7 @@
 
 #include "Utf8.h"
 
+#include <array>
 #include <cstdio>
 #include <tuple>
 
@@ -28,28 +29,21 @@ void EndColor(std::string& out) {
 
 // A column of a line: TAB, CR, LF and backslash escaped. Runs without those characters are copied
 // whole.
+constexpr std::array<bool, 256> kEscaped = [] {
+    std::array<bool, 256> escaped{};
+    escaped['\t'] = escaped['\r'] = escaped['\n'] = escaped['\\'] = true;
+    return escaped;
+}();
+
 void AppendEscaped(std::string_view text, std::string& out) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char* escape = nullptr;
-        switch (text[i]) {
-        case '\t':
-            escape = "\\t";
-            break;
-        case '\r':
-            escape = "\\r";
-            break;
-        case '\n':
-            escape = "\\n";
-            break;
-        case '\\':
-            escape = "\\\\";
-            break;
-        default:
+        const char c = text[i];
+        if (!kEscaped[static_cast<unsigned char>(c)])
             continue;
-        }
         out.append(text, start, i - start);
-        out += escape;
+        out += '\\';
+        out += c == '\t' ? 't' : c == '\r' ? 'r' : c == '\n' ? 'n' : '\\';
         start = i + 1;
     }
     out.append(text, start, std::string::npos);

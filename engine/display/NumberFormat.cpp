@@ -71,9 +71,37 @@ struct Decimal {
     }
 };
 
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The 15-digit rounding of a magnitude between 1E-7 and 1E15 found without a general
+// conversion: m x 10^-k with m below 10^15 that reads back as the magnitude is that rounding,
+// since it then lies within half a unit in the last place of it and a 15-digit step is wider
+// than two such units. False when no such m is found (the value needs more digits).
+bool FifteenDigitsQuickly(double magnitude, Decimal& d) {
+    if (!(magnitude >= 1e-7 && magnitude < 1e15))
+        return false;
+    // floor(log10(magnitude)), or one less: log10(2) ~ 78913 / 2^18.
+    const int decimalExponent = (std::ilogb(magnitude) * 78913) >> 18;
+    int k = 14 - decimalExponent;
+    double scaled = magnitude * kExactPowersOfTen[k];
+    if (scaled >= 1e15)
+        scaled = magnitude * kExactPowersOfTen[--k];
+    const auto m = static_cast<std::uint64_t>(std::llround(scaled));
+    if (m == 0 || static_cast<double>(m) / kExactPowersOfTen[k] != magnitude)
+        return false;
+    auto end = std::to_chars(d.digit, d.digit + sizeof d.digit, m).ptr;
+    d.count = static_cast<int>(end - d.digit);
+    d.exp = d.count - 1 - k;
+    d.trim();
+    return true;
+}
+
 Decimal ToDecimal(double magnitude) {
     Decimal d;
-    if (magnitude == 0)
+    if (magnitude == 0 || FifteenDigitsQuickly(magnitude, d))
         return d;
     char buffer[40];
     auto result =
@@ -1430,8 +1458,7 @@ NumberFormat::NumberFormat(NumberFormat&&) noexcept = default;
 NumberFormat& NumberFormat::operator=(NumberFormat&&) noexcept = default;
 
 std::string NumberFormat::formatNumber(double value, bool date1904) const {
-    std::string out;
-    out.reserve(24);
+    std::string out; // most results fit its own buffer: no allocation
     if (impl_->general || !std::isfinite(value)) {
         AppendGeneral(out, value);
         return out;

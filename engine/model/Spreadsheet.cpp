@@ -55,7 +55,9 @@ private:
 };
 
 bool NeedsQuotes(const std::string& text) {
-    return text.find_first_of("\t\r\n\"") != std::string::npos;
+    // A plain loop: find_first_of calls memchr once for every character.
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return c == '\t' || c == '\r' || c == '\n' || c == '"'; });
 }
 
 } // namespace

@@ -4,14 +4,30 @@
 
 #include <QChar>
 
+#include <cstdint>
 #include <cstring>
 
 namespace gq {
 
 void LowerCaseInto(std::string_view text, std::string& out) {
-    out.clear();
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
+    // The ASCII run that nearly all text starts with (found eight bytes at a time) lowers byte
+    // for byte in a loop the compiler vectorises; the rest goes character by character.
+    std::size_t i = 0;
+    for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & 0x8080808080808080ull)
+            break;
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80)
+        ++i;
+    out.resize(i);
+    char* lowered = out.data(); // a char store through out[] would make every pass reload it
+    const char* source = text.data();
+    for (std::size_t k = 0; k < i; ++k) {
+        const char c = source[k];
+        lowered[k] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
+    }
+    while (i < text.size()) {
         unsigned char b = static_cast<unsigned char>(text[i]);
         if (b < 0x80) {
             out.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b));

@@ -5,6 +5,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
@@ -264,6 +266,36 @@ TEST(NumberFormat, GeneralFitsElevenCharacters) {
         EXPECT_EQ(Format("General", value), text) << value;
     EXPECT_EQ(Format("General", std::nan("")), "#NUM!");
     EXPECT_EQ(Format("0.00", HUGE_VAL), "#NUM!");
+}
+
+TEST(NumberFormat, FifteenSignificantDigitsAreTheExactValueRounded) {
+    // A value shows through its exact binary value rounded to 15 digits (printf's rounding);
+    // values whose shortest form is longer, ends in a 5 at the 16th digit or is subnormal among
+    // them.
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<double> values = {1000000000000005,
+                                  0.1 + 0.2,
+                                  2.675,
+                                  1e-300,
+                                  4.9406564584124654e-324,
+                                  2.2250738585072014e-308,
+                                  1.7976931348623157e308,
+                                  123456789012345.6};
+    for (int i = 0; i < 20000; ++i) {
+        double bits;
+        std::uint64_t word = random() & 0x7FFFFFFFFFFFFFFFull;
+        std::memcpy(&bits, &word, sizeof bits);
+        if (std::isfinite(bits) && bits != 0)
+            values.push_back(bits);
+        values.push_back(static_cast<double>(random() % 100000000) / 100);
+        values.push_back(unit(random) * std::pow(10.0, static_cast<int>(random() % 40) - 20));
+    }
+    for (double value : values) {
+        char expected[40];
+        std::snprintf(expected, sizeof expected, "%.14E", value);
+        ASSERT_EQ(Format("0.00000000000000E+00", value), expected) << value;
+    }
 }
 
 TEST(NumberFormat, BuiltInIds) {
