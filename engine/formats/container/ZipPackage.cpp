@@ -65,10 +65,14 @@ public:
         if (size_ > InflateLimit(stat.comp_size))
             ThrowBomb();
         if (stat.comp_method == ZIP_CM_DEFLATE) {
-            inflater_ = std::make_unique<inflate_state>();
+            // Most parts are small: zeroing an 87 KB state and a full chunk for each cost a
+            // search of many small workbooks more than their reading. isal_inflate_init sets up
+            // what inflating reads.
+            inflater_ = std::make_unique_for_overwrite<inflate_state>();
             isal_inflate_init(inflater_.get());
             inflater_->crc_flag = ISAL_GZIP_NO_HDR; // raw deflate; CRC-32 of the output
-            compressed_.resize(kCompressedChunk);
+            compressed_.resize(static_cast<std::size_t>(
+                std::clamp<zip_uint64_t>(stat.comp_size, 1, kCompressedChunk)));
         }
         file_.reset(zip_fopen_index(zip, index, inflater_ ? ZIP_FL_COMPRESSED : 0));
         if (!file_)
