@@ -62,12 +62,12 @@ std::unique_ptr<FormatReader> OpenFormatReader(const std::string& path) {
     case Container::Zip: {
         ZipPackage package(path);
         if (package.has("content.xml") && !package.has("[Content_Types].xml"))
-            return OpenOdsReader(path);
+            return OpenOdsReader(std::move(package));
         std::string workbookPart = OfficeDocumentPart(package);
         if (workbookPart.size() > 4 &&
             workbookPart.compare(workbookPart.size() - 4, 4, ".bin") == 0)
-            return OpenXlsbReader(path);
-        return OpenXlsxReader(path);
+            return OpenXlsbReader(std::move(package));
+        return OpenXlsxReader(std::move(package));
     }
     case Container::Text:
         if (head.empty())

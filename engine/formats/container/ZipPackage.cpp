@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace gq {
@@ -242,8 +243,12 @@ private:
 
 ZipPackage::ZipPackage(const std::string& path) : path_(path), zip_(OpenZip(path)) {}
 
+ZipPackage::ZipPackage(ZipPackage&& other) noexcept
+    : path_(std::move(other.path_)), zip_(std::exchange(other.zip_, nullptr)) {}
+
 ZipPackage::~ZipPackage() {
-    zip_discard(zip_);
+    if (zip_)
+        zip_discard(zip_);
 }
 
 std::int64_t ZipPackage::indexOf(const std::string& name) const {

@@ -32,6 +32,7 @@ public:
     ~ZipPackage();
     ZipPackage(const ZipPackage&) = delete;
     ZipPackage& operator=(const ZipPackage&) = delete;
+    ZipPackage(ZipPackage&& other) noexcept;
 
     // Part names compare without regard to case, as packages are written by many programs.
     bool has(const std::string& name) const;

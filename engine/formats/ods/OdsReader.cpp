@@ -299,7 +299,7 @@ private:
 
 class OdsReader : public FormatReader {
 public:
-    explicit OdsReader(const std::string& path);
+    explicit OdsReader(ZipPackage package);
 
     const std::vector<std::string>& worksheetNames() const override { return names_; }
     void readCells(std::size_t sheetIndex, CellVisitor& visitor) override;
@@ -695,7 +695,7 @@ void SheetEvents::endCell() {
     pushText(stringValue_);
 }
 
-OdsReader::OdsReader(const std::string& path) : package_(path) {
+OdsReader::OdsReader(ZipPackage package) : package_(std::move(package)) {
     styleTable_.addStyle("General");
     codes_.push_back("General");
     codeIndex_.emplace("General", 0);
@@ -887,7 +887,11 @@ void OdsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
 } // namespace
 
 std::unique_ptr<FormatReader> OpenOdsReader(const std::string& path) {
-    return std::make_unique<OdsReader>(path);
+    return OpenOdsReader(ZipPackage(path));
+}
+
+std::unique_ptr<FormatReader> OpenOdsReader(ZipPackage package) {
+    return std::make_unique<OdsReader>(std::move(package));
 }
 
 } // namespace gq

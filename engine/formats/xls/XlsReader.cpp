@@ -5,8 +5,8 @@
 // BIFF2-BIFF4 (Excel 2.x to 4.0), usually a bare stream holding one worksheet, or, in an Excel
 // 4.0 workbook, its sheets one after another inside the workbook's own records.
 #include "BinaryCellValues.h"
-#include "CellText.h"
 #include "CellOrder.h"
+#include "CellText.h"
 #include "Error.h"
 #include "NumberFormat.h"
 #include "XlsStream.h"

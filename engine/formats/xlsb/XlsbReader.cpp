@@ -26,7 +26,7 @@ constexpr std::size_t kMaxStringPoolBytes = 1ull << 30;
 
 class XlsbReader : public FormatReader {
 public:
-    explicit XlsbReader(const std::string& path) : package_(path) {
+    explicit XlsbReader(ZipPackage package) : package_(std::move(package)) {
         std::string workbookPart = OfficeDocumentPart(package_);
         std::string stylesPart;
         std::unordered_map<std::string, Relationship> byId;
@@ -272,7 +272,11 @@ private:
 } // namespace
 
 std::unique_ptr<FormatReader> OpenXlsbReader(const std::string& path) {
-    return std::make_unique<XlsbReader>(path);
+    return OpenXlsbReader(ZipPackage(path));
+}
+
+std::unique_ptr<FormatReader> OpenXlsbReader(ZipPackage package) {
+    return std::make_unique<XlsbReader>(std::move(package));
 }
 
 } // namespace gq

@@ -143,7 +143,8 @@ private:
 
 class XlsxReader : public FormatReader {
 public:
-    XlsxReader(const std::string& path, SheetParser parser) : package_(path), parser_(parser) {
+    XlsxReader(ZipPackage package, SheetParser parser)
+        : package_(std::move(package)), parser_(parser) {
         std::string workbookPart = OfficeDocumentPart(package_);
         auto relationships = ReadRelationships(package_, workbookPart);
         WorkbookHandler workbook(relationships, sheets_, styles_.date1904);
@@ -201,7 +202,11 @@ private:
 } // namespace
 
 std::unique_ptr<FormatReader> OpenXlsxReader(const std::string& path, SheetParser parser) {
-    return std::make_unique<XlsxReader>(path, parser);
+    return OpenXlsxReader(ZipPackage(path), parser);
+}
+
+std::unique_ptr<FormatReader> OpenXlsxReader(ZipPackage package, SheetParser parser) {
+    return std::make_unique<XlsxReader>(std::move(package), parser);
 }
 
 } // namespace gq

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FormatReader.h"
+#include "ZipPackage.h"
 
 #include <memory>
 #include <string>
@@ -13,6 +14,9 @@ enum class SheetParser { Scanner, Expat };
 
 // Office Open XML workbooks (.xlsx, .xlsm, .xltx, .xltm), transitional and Strict.
 std::unique_ptr<FormatReader> OpenXlsxReader(const std::string& path,
+                                             SheetParser parser = SheetParser::Scanner);
+// The same from a package already open, as the format was told from it.
+std::unique_ptr<FormatReader> OpenXlsxReader(ZipPackage package,
                                              SheetParser parser = SheetParser::Scanner);
 
 } // namespace gq
