@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 
 namespace gq {
 
@@ -34,10 +35,22 @@ struct Context {
     bool tooDeep = false;
 };
 
+// One secret salt for the element-name hashes of every parser: expat otherwise asks the system
+// for a new one per parser, a system call for each small part. It only has to be unknown to the
+// file, so that no file can be made of names that collide.
+unsigned long HashSalt() {
+    static const unsigned long salt = [] {
+        std::random_device device;
+        return (static_cast<unsigned long>(device()) << 32) ^ device();
+    }();
+    return salt;
+}
+
 Parser MakeParser(Context& context) {
     Parser parser(XML_ParserCreate(nullptr));
     if (!parser)
         throw Error("Out of memory while reading the file");
+    XML_SetHashSalt(parser.get(), HashSalt());
     context.parser = parser.get();
     XML_SetUserData(parser.get(), &context);
     XML_SetElementHandler(
