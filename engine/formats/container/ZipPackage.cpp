@@ -22,10 +22,6 @@ namespace gq {
 
 namespace {
 
-// libzip reads a file with a seek before every read, which for a search of many small workbooks
-// costs more system calls than data: a package up to this size is read into memory in one go.
-constexpr std::size_t kReadWholeBytes = 4 << 20;
-
 // The package's bytes when it is a regular file of at most kReadWholeBytes, read whole (in a
 // buffer malloc() gave, for libzip to free), or nullptr. A file that changes while it is read is
 // left to libzip.
@@ -36,7 +32,7 @@ void* ReadWholeSmallFile(const std::string& path, std::size_t& size) {
     struct stat info;
     void* bytes = nullptr;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-        static_cast<std::size_t>(info.st_size) <= kReadWholeBytes) {
+        static_cast<std::uint64_t>(info.st_size) <= ZipPackage::kReadWholeBytes) {
         size = static_cast<std::size_t>(info.st_size);
         bytes = std::malloc(size + 1); // one byte more shows the end
         std::size_t filled = 0;
@@ -54,6 +50,8 @@ void* ReadWholeSmallFile(const std::string& path, std::size_t& size) {
     return bytes;
 }
 
+// libzip reads a file with a seek before every read, which for a search of many small workbooks
+// costs more system calls than data: a small package is read into memory first.
 zip_t* OpenZip(const std::string& path) {
     std::size_t size = 0;
     if (void* bytes = ReadWholeSmallFile(path, size)) {

@@ -27,6 +27,8 @@ public:
     static constexpr std::uint64_t kBombRatio = 1000;
     static constexpr std::uint64_t kMaxPartBytes = 16ull << 30;
     static constexpr std::uint64_t kReadAheadMinBytes = 1ull << 20;
+    // A package file up to this size is read into memory in one go.
+    static constexpr std::uint64_t kReadWholeBytes = 4ull << 20;
 
     explicit ZipPackage(const std::string& path); // throws gq::Error when it is no zip
     ~ZipPackage();

@@ -7,6 +7,7 @@
 #include <zip.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <stdexcept>
@@ -141,37 +142,40 @@ Entry Stored(const std::string& name, const std::string& content) {
 }
 
 TEST(ZipPackage, ReadsDeflatedAndStoredPartsAsWritten) {
-    gqtest::TempDir dir;
-    std::string path = dir.path("parts.zip");
-    // The sheet is large enough for the read-ahead thread.
-    std::vector<std::pair<std::string, std::string>> parts{{"sheet.xml", Xml(60000)},
-                                                           {"noise.bin", Noise(100000)},
-                                                           {"empty.xml", ""},
-                                                           {"stored.xml", Xml(100)},
-                                                           {"local.xml", Xml(100)}};
-    ASSERT_GT(parts[0].second.size(), 2 * gq::ZipPackage::kReadAheadMinBytes);
-    std::vector<Entry> entries{
-        Deflated(parts[0].first, parts[0].second), Deflated(parts[1].first, parts[1].second),
-        Stored(parts[2].first, parts[2].second), Stored(parts[3].first, parts[3].second),
-        Deflated(parts[4].first, parts[4].second)};
-    // Writers that stream leave the local header's sizes empty: the central directory counts.
-    entries[4].local.crc = entries[4].local.compressedSize = entries[4].local.size = 0;
-    WritePackage(path, entries);
+    // A small package is read from memory, a large one from its file: both the same.
+    for (std::size_t padding : {std::size_t(0), std::size_t(gq::ZipPackage::kReadWholeBytes)}) {
+        gqtest::TempDir dir;
+        std::string path = dir.path("parts.zip");
+        // The sheet is large enough for the read-ahead thread.
+        std::vector<std::pair<std::string, std::string>> parts{
+            {"sheet.xml", Xml(60000)}, {"noise.bin", Noise(100000)},
+            {"empty.xml", ""},         {"stored.xml", Xml(100)},
+            {"local.xml", Xml(100)},   {"padding.bin", Noise(padding)}};
+        ASSERT_GT(parts[0].second.size(), 2 * gq::ZipPackage::kReadAheadMinBytes);
+        std::vector<Entry> entries{
+            Deflated(parts[0].first, parts[0].second), Deflated(parts[1].first, parts[1].second),
+            Stored(parts[2].first, parts[2].second),   Stored(parts[3].first, parts[3].second),
+            Deflated(parts[4].first, parts[4].second), Stored(parts[5].first, parts[5].second)};
+        // Writers that stream leave the local header's sizes empty: the central directory counts.
+        entries[4].local.crc = entries[4].local.compressedSize = entries[4].local.size = 0;
+        WritePackage(path, entries);
+        ASSERT_EQ(std::filesystem::file_size(path) > gq::ZipPackage::kReadWholeBytes, padding > 0);
 
-    gq::ZipPackage package(path);
-    for (const auto& [name, content] : parts) {
-        for (bool readAhead : {false, true}) {
-            Drained drained = Drain(package, name, readAhead);
-            EXPECT_EQ(drained.error, "") << name;
-            EXPECT_TRUE(drained.bytes == content) << name << ", readAhead " << readAhead;
+        gq::ZipPackage package(path);
+        for (const auto& [name, content] : parts) {
+            for (bool readAhead : {false, true}) {
+                Drained drained = Drain(package, name, readAhead);
+                EXPECT_EQ(drained.error, "") << name;
+                EXPECT_TRUE(drained.bytes == content) << name << ", readAhead " << readAhead;
+            }
+            EXPECT_TRUE(package.read(name) == content) << name;
         }
-        EXPECT_TRUE(package.read(name) == content) << name;
-    }
-    try {
-        package.read("sheet.xml", parts[0].second.size() - 1);
-        ADD_FAILURE() << "read past its limit";
-    } catch (const gq::Error& error) {
-        EXPECT_NE(std::string(error.what()).find("decompression bomb"), std::string::npos);
+        try {
+            package.read("sheet.xml", parts[0].second.size() - 1);
+            ADD_FAILURE() << "read past its limit";
+        } catch (const gq::Error& error) {
+            EXPECT_NE(std::string(error.what()).find("decompression bomb"), std::string::npos);
+        }
     }
 }
 
