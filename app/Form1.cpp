@@ -609,7 +609,7 @@ std::size_t Form1::termCount() {
     return terms_.size();
 }
 
-std::string Form1::term(std::size_t index) {
+const std::string& Form1::term(std::size_t index) {
     if (index >= termCount())
         throw Error("Invalid property array index");
     return terms_[index];

@@ -116,9 +116,9 @@ public:
     void loadTermLists();       // PushButton17
 
     // What the workbook searches read and write.
-    std::string searchText() override { return searchTextUtf8_; }
+    const std::string& searchText() override { return searchTextUtf8_; }
     std::size_t termCount() override;
-    std::string term(std::size_t index) override;
+    const std::string& term(std::size_t index) override;
     bool matchCase() override;
     bool ignoreCase() override;
     bool retrieveLocations() override;

@@ -72,9 +72,9 @@ public:
     RecordingHost(const SearchInputs& inputs, SearchAhead::State& state)
         : inputs_(inputs), state_(state) {}
 
-    std::string searchText() override { return inputs_.text; }
+    const std::string& searchText() override { return inputs_.text; }
     std::size_t termCount() override { return inputs_.terms.size(); }
-    std::string term(std::size_t index) override {
+    const std::string& term(std::size_t index) override {
         if (index >= inputs_.terms.size())
             throw Error("Invalid property array index");
         return inputs_.terms[index];

@@ -127,11 +127,11 @@ void Printer::row(const ResultRow& row) {
 
 void Printer::fileDone(const std::string& path, std::size_t rows, bool withName) {
     if (output_ == Output::FilesWithMatches && rows > 0) {
-        appendColored(kFileColor, path);
+        appendColored(line_, kFileColor, path);
     } else if (output_ == Output::Count) {
         if (withName) {
-            appendColored(kFileColor, path);
-            appendColored(kSeparatorColor, ":");
+            appendColored(line_, kFileColor, path);
+            appendColored(line_, kSeparatorColor, ":");
         }
         line_ += std::to_string(rows);
     } else {
@@ -142,17 +142,23 @@ void Printer::fileDone(const std::string& path, std::size_t rows, bool withName)
 }
 
 void Printer::appendLine(const ResultRow& row) {
-    appendColored(kFileColor, row.file);
+    // A file's rows come together: its name is escaped once for all of them.
+    if (row.file != printedFile_) {
+        printedFile_ = row.file;
+        shownFile_.clear();
+        appendColored(shownFile_, kFileColor, row.file);
+    }
+    line_ += shownFile_;
     line_ += '\t';
     AppendEscaped(row.sheet, line_);
     line_ += '\t';
-    appendColored(kLocationColor, row.location);
+    appendColored(line_, kLocationColor, row.location);
     line_ += '\t';
     std::size_t at = 0;
     if (matches_) {
         for (const auto& [begin, end] : matches_->find(row.cellText)) {
             AppendEscaped(std::string_view(row.cellText).substr(at, begin - at), line_);
-            appendColored(kMatchColor, row.cellText.substr(begin, end - begin));
+            appendColored(line_, kMatchColor, row.cellText.substr(begin, end - begin));
             at = end;
         }
     }
@@ -192,14 +198,14 @@ void Printer::appendJson(const ResultRow& row) {
     line_ += "}\n";
 }
 
-void Printer::appendColored(const char* color, const std::string& text) {
+void Printer::appendColored(std::string& out, const char* color, const std::string& text) const {
     if (!color_ || text.empty()) {
-        AppendEscaped(text, line_);
+        AppendEscaped(text, out);
         return;
     }
-    StartColor(color, line_);
-    AppendEscaped(text, line_);
-    EndColor(line_);
+    StartColor(color, out);
+    AppendEscaped(text, out);
+    EndColor(out);
 }
 
 void Printer::write() {

@@ -29,7 +29,7 @@ public:
 private:
     void appendLine(const ResultRow& row);
     void appendJson(const ResultRow& row);
-    void appendColored(const char* color, const std::string& text);
+    void appendColored(std::string& out, const char* color, const std::string& text) const;
     void write();
 
     Output output_;
@@ -37,6 +37,8 @@ private:
     std::optional<MatchFinder> matches_;
     ProgressLine* sharedTerminal_;
     std::string line_;
+    std::string printedFile_; // the file of the last row, and its name as printed
+    std::string shownFile_;
 };
 
 } // namespace gq::cli

@@ -31,9 +31,9 @@ public:
     FileHost(const Options& options, InOrder& output, std::size_t index, const std::string& path)
         : options_(options), output_(output), index_(index), path_(path) {}
 
-    std::string searchText() override { return options_.term; }
+    const std::string& searchText() override { return options_.term; }
     std::size_t termCount() override { return options_.terms.size(); }
-    std::string term(std::size_t index) override { return options_.terms.at(index); }
+    const std::string& term(std::size_t index) override { return options_.terms.at(index); }
     bool matchCase() override { return options_.matchCase; }
     bool ignoreCase() override { return !options_.matchCase; }
     bool retrieveLocations() override { return !options_.noLocations; }

@@ -183,7 +183,7 @@ private:
             if (stopInside && host_.stopRequested())
                 return;
             try {
-                std::string term = host_.term(k);
+                const std::string& term = host_.term(k);
                 if (ignoreCase && test(terms_[k], term, *ignoreCase, subject))
                     addRow();
             } catch (const Error& error) {

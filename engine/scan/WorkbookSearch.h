@@ -19,13 +19,15 @@ struct ResultRow {
 
 // What a workbook search reads from and writes to its host (the main window or the command line).
 // Every getter is read at the moment of use, so a change made while the search yields takes
-// effect at the next cell or line.
+// effect at the next cell or line. A term is lent, not copied (it is read for every cell): the
+// reference holds until the next call to the host.
 class SearchHost {
 public:
     virtual ~SearchHost() = default;
-    virtual std::string searchText() = 0;            // the single term
-    virtual std::size_t termCount() = 0;             // the term list
-    virtual std::string term(std::size_t index) = 0; // throws gq::Error for an index now gone
+    virtual const std::string& searchText() = 0; // the single term
+    virtual std::size_t termCount() = 0;         // the term list
+    virtual const std::string&
+    term(std::size_t index) = 0; // throws gq::Error for an index now gone
     virtual bool matchCase() = 0;
     virtual bool ignoreCase() = 0;
     virtual bool retrieveLocations() = 0; // the cell scan

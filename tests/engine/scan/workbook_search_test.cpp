@@ -27,9 +27,9 @@ public:
     std::vector<std::string> progress;
     std::vector<std::string> errors;
 
-    std::string searchText() override { return text; }
+    const std::string& searchText() override { return text; }
     std::size_t termCount() override { return terms.size(); }
-    std::string term(std::size_t index) override {
+    const std::string& term(std::size_t index) override {
         if (index >= terms.size())
             throw gq::Error("Invalid property array index");
         return terms[index];
@@ -272,7 +272,7 @@ TEST(WorkbookSearch, ARunOfEqualCellsIsTestedOnceAndGivesARowForEachOfItsCells) 
     gq::Workbook workbook(path);
     class CountingHost : public RecordingHost {
     public:
-        std::string searchText() override {
+        const std::string& searchText() override {
             ++reads;
             return RecordingHost::searchText();
         }
