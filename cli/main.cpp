@@ -7,6 +7,7 @@
 #include "ProgressLine.h"
 #include "Spreadsheet.h"
 #include "WorkbookSearch.h"
+#include "ZipPackage.h"
 
 #include <unistd.h>
 
@@ -98,10 +99,7 @@ void SearchAll(const Options& options, const std::vector<std::string>& files, un
 } // namespace
 
 int main(int argc, char** argv) {
-    // The zip library turns every entry's time into local time as it opens a package; with TZ
-    // unset the C library looks at /etc/localtime again for each (a dozen stats a workbook).
-    // Named once, the zone is read once. A zone the user set stays.
-    setenv("TZ", ":/etc/localtime", 0);
+    gq::ReadLocalTimeZoneOnce();
     bool stdoutIsTerminal = isatty(STDOUT_FILENO) == 1;
     // A terminal shows each line at once; a pipe or file gets large writes.
     static char outputBuffer[1 << 16];

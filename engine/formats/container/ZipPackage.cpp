@@ -292,6 +292,10 @@ private:
 
 } // namespace
 
+void ReadLocalTimeZoneOnce() {
+    setenv("TZ", ":/etc/localtime", 0);
+}
+
 ZipPackage::ZipPackage(const std::string& path) : path_(path), zip_(OpenZip(path)) {}
 
 ZipPackage::ZipPackage(ZipPackage&& other) noexcept

@@ -55,4 +55,10 @@ private:
     zip_t* zip_ = nullptr;
 };
 
+// For a program to call at its start, before any thread: opening a package turns every entry's
+// time into local time, and with TZ unset the C library looks at /etc/localtime again for each
+// (a dozen stats a workbook). This names the zone once, so it is read once; a zone the user set
+// stays.
+void ReadLocalTimeZoneOnce();
+
 } // namespace gq
