@@ -11,7 +11,7 @@ namespace gq {
 
 void LowerCaseInto(std::string_view text, std::string& out) {
     // The ASCII run that nearly all text starts with (found eight bytes at a time) lowers byte
-    // for byte in a loop the compiler vectorises; the rest goes character by character.
+    // for byte without a branch; the rest goes character by character.
     std::size_t i = 0;
     for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
         std::memcpy(&word, text.data() + i, 8);

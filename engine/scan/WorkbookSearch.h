@@ -26,8 +26,8 @@ public:
     virtual ~SearchHost() = default;
     virtual const std::string& searchText() = 0; // the single term
     virtual std::size_t termCount() = 0;         // the term list
-    virtual const std::string&
-    term(std::size_t index) = 0; // throws gq::Error for an index now gone
+    // Throws gq::Error for an index now gone.
+    virtual const std::string& term(std::size_t index) = 0;
     virtual bool matchCase() = 0;
     virtual bool ignoreCase() = 0;
     virtual bool retrieveLocations() = 0; // the cell scan
