@@ -710,7 +710,7 @@ void Form1::setProgressText(const std::string& text) {
     progressBar1_->setText(QString::fromStdString(text));
 }
 
-void Form1::addResult(ResultRow row) {
+void Form1::addResult(const ResultRow& row) {
     results_->append(row);
 }
 

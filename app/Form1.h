@@ -125,7 +125,7 @@ public:
     bool skipLocations() override;
     bool stopRequested() override { return stopRequested_; }
     void setProgressText(const std::string& text) override;
-    void addResult(ResultRow row) override;
+    void addResult(const ResultRow& row) override;
     void reportError(const std::string& location, int line,
                      const std::string& description) override;
     void yieldToEvents() override;

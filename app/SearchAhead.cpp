@@ -87,8 +87,8 @@ public:
     void setProgressText(const std::string& text) override {
         state_.add({Event::Kind::Progress, {}, text, 0, {}});
     }
-    void addResult(ResultRow row) override {
-        state_.add({Event::Kind::Row, std::move(row), {}, 0, {}});
+    void addResult(const ResultRow& row) override {
+        state_.add({Event::Kind::Row, row, {}, 0, {}});
     }
     void reportError(const std::string& location, int line,
                      const std::string& description) override {
@@ -188,7 +188,7 @@ bool SearchAhead::replay(SearchHost& host, const std::function<void()>& pass,
             host.setProgressText(event.text);
             break;
         case Event::Kind::Row:
-            host.addResult(std::move(event.row));
+            host.addResult(event.row);
             break;
         case Event::Kind::Report:
             host.reportError(event.text, event.line, event.description);

@@ -26,10 +26,14 @@ void InOrder::waitForStart(std::size_t index) {
     turn_.wait(lock, [&] { return index < head_ + window_; });
 }
 
-void InOrder::row(std::size_t index, ResultRow row) {
+void InOrder::row(std::size_t index, const ResultRow& row) {
     std::unique_lock lock(mutex_);
     ++rows_;
-    add(index, {Event::Kind::Row, std::move(row), {}, {}, 0}, lock);
+    // The file whose turn it is prints its rows as they come, without keeping them.
+    if (index == head_)
+        printer_.row(row);
+    else
+        add(index, {Event::Kind::Row, row, {}, {}, 0}, lock);
 }
 
 void InOrder::failure(std::size_t index, const std::string& path, const std::string& reason) {

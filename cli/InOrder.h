@@ -25,7 +25,7 @@ public:
 
     // Blocks until file `index` may be started.
     void waitForStart(std::size_t index);
-    void row(std::size_t index, ResultRow row);
+    void row(std::size_t index, const ResultRow& row);
     void failure(std::size_t index, const std::string& path, const std::string& reason);
     // After the file's search: its count for -c and -l, and the search's tallies.
     void done(std::size_t index, const std::string& path, std::size_t rows,

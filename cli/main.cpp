@@ -45,9 +45,9 @@ public:
     }
     void setProgressText(const std::string&) override {}
     void yieldToEvents() override {}
-    void addResult(gq::ResultRow row) override {
+    void addResult(const gq::ResultRow& row) override {
         ++rows_;
-        output_.row(index_, std::move(row));
+        output_.row(index_, row);
     }
     void reportError(const std::string&, int, const std::string& description) override {
         output_.failure(index_, path_, description);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -93,11 +94,27 @@ private:
     std::uint32_t numberFormat_ = kNoNumberFormat;
 };
 
+// A cell's location ("C7"), row and column as a result row gives them, written over the row's
+// previous ones without allocating.
+void SetPlace(ResultRow& row, std::uint32_t r, std::uint32_t c) {
+    char digits[16];
+    row.row.assign(digits, std::to_chars(digits, digits + sizeof digits, r).ptr);
+    row.col.assign(digits, std::to_chars(digits, digits + sizeof digits, c).ptr);
+    char letters[8];
+    char* first = letters + sizeof letters;
+    for (std::uint32_t n = c; n > 0; n = (n - 1) / 26)
+        *--first = static_cast<char>('A' + (n - 1) % 26);
+    row.location.assign(first, letters + sizeof letters);
+    row.location += row.row;
+}
+
 class WorkbookScan {
 public:
     WorkbookScan(const std::string& path, SearchHost& host, bool combo)
-        : path_(path), fileName_(FileNameOfPath(path)), host_(host), combo_(combo),
-          location_(combo ? kComboLocation : kSingleLocation) {}
+        : fileName_(FileNameOfPath(path)), host_(host), combo_(combo),
+          location_(combo ? kComboLocation : kSingleLocation) {
+        row_.file = path;
+    }
 
     SearchCounts run(Workbook* workbook) {
         host_.setProgressText("Processing file " + fileName_);
@@ -208,6 +225,7 @@ private:
 
     void cellScan(Worksheet& sheet) {
         host_.yieldToEvents();
+        row_.sheet = sheet.name();
         std::uint32_t row = 0;
         sheet.forEachCell([&](SheetCell& cell) {
             const std::uint32_t r = cell.row();
@@ -228,9 +246,9 @@ private:
                 return true;
             counts_.cells += cell.repeat();
             auto addRow = [&](std::uint32_t c) {
-                host_.addResult({path_, sheet.name(),
-                                 ColumnLetters(static_cast<int>(c)) + std::to_string(r),
-                                 cell.text(), std::to_string(r), std::to_string(c)});
+                SetPlace(row_, r, c);
+                row_.cellText = cell.text();
+                host_.addResult(row_);
             };
             // A run of equal cells is tested once, as its first cell; the rows of the others
             // follow cell by cell, each after its stop test and yield.
@@ -253,7 +271,10 @@ private:
     // The export is read back block by block while it is written, so that reading overlaps the
     // parse and the host keeps its yields even for a huge sheet.
     void textScan(Workbook& workbook, Worksheet& sheet) {
-        std::string sheetName = sheet.name();
+        row_.sheet = sheet.name();
+        row_.location.clear();
+        row_.row.clear();
+        row_.col.clear();
         if (!export_) {
             export_.emplace(QDir::tempPath() + "/gridquest-export-XXXXXX.txt");
             if (!export_->open())
@@ -284,14 +305,14 @@ private:
                         throw Error("The temporary text export cannot be written");
                     break;
                 }
-                going = testLines(buffer, static_cast<std::size_t>(got), line, sheetName);
+                going = testLines(buffer, static_cast<std::size_t>(got), line);
             }
             return going;
         };
         try {
             workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet, readAvailable);
             if (readAvailable() && !line.empty())
-                testLine(line, sheetName);
+                testLine(line);
         } catch (...) {
             ::close(fd);
             throw;
@@ -301,8 +322,7 @@ private:
 
     // Tests each physical line (without its LF or CR LF) that `bytes` completes; false once the
     // stop flag is set.
-    bool testLines(const char* bytes, std::size_t size, std::string& line,
-                   const std::string& sheetName) {
+    bool testLines(const char* bytes, std::size_t size, std::string& line) {
         const char* at = bytes;
         const char* end = bytes + size;
         while (at < end) {
@@ -313,7 +333,7 @@ private:
             at = newline + 1;
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            if (!testLine(line, sheetName))
+            if (!testLine(line))
                 return false;
             line.clear();
         }
@@ -321,19 +341,21 @@ private:
     }
 
     // False once the stop flag is set.
-    bool testLine(const std::string& line, const std::string& sheetName) {
+    bool testLine(const std::string& line) {
         if (host_.stopRequested())
             return false;
         host_.yieldToEvents();
         ++counts_.cells;
         Subject subject(line);
-        testSubject(subject, true, [&] { host_.addResult({path_, sheetName, "", line, "", ""}); });
+        testSubject(subject, true, [&] {
+            row_.cellText = line;
+            host_.addResult(row_);
+        });
         if (++lines_ % 100 == 0)
             progress(lines_);
         return true;
     }
 
-    std::string path_;
     std::string fileName_;
     SearchHost& host_;
     bool combo_;
@@ -344,6 +366,7 @@ private:
     bool reportedBadPattern_ = false;
     std::string lowered_;
     bool loweredReady_ = false;
+    ResultRow row_;                        // made again for every result row, in the same storage
     std::uint32_t lines_ = 0;              // counts on across worksheets
     std::optional<QTemporaryFile> export_; // private (0600), unique, removed when the scan ends
 };

@@ -34,7 +34,8 @@ public:
     virtual bool skipLocations() = 0;     // the text scan
     virtual bool stopRequested() = 0;
     virtual void setProgressText(const std::string& text) = 0;
-    virtual void addResult(ResultRow row) = 0;
+    // The row is lent: it is reused for the next one.
+    virtual void addResult(const ResultRow& row) = 0;
     virtual void reportError(const std::string& location, int line,
                              const std::string& description) = 0;
     virtual void yieldToEvents() = 0;

@@ -40,7 +40,7 @@ public:
     bool skipLocations() override { return !locations; }
     bool stopRequested() override { return stop; }
     void setProgressText(const std::string& value) override { progress.push_back(value); }
-    void addResult(gq::ResultRow row) override { rows.push_back(std::move(row)); }
+    void addResult(const gq::ResultRow& row) override { rows.push_back(row); }
     void reportError(const std::string& location, int line,
                      const std::string& description) override {
         errors.push_back(description + "|" + location + "|" + std::to_string(line));
