@@ -289,9 +289,14 @@ void Form1::buildControls() {
         connect(findChild<QPushButton*>(QLatin1String(name)), &QPushButton::clicked, this,
                 [this, action = action] { action(*this); });
     connect(text1_, &QLineEdit::textChanged, this, &Form1::text1Changed);
+    for (QRadioButton* caseOption : {option1_, option2_})
+        connect(caseOption, &QRadioButton::toggled, this, [this] { ++termsRevision_; });
     // The searches read the term list per cell; its texts are converted once per change.
     QAbstractItemModel* terms = combo1_->model();
-    auto stale = [this] { termsStale_ = true; };
+    auto stale = [this] {
+        termsStale_ = true;
+        ++termsRevision_;
+    };
     connect(terms, &QAbstractItemModel::rowsInserted, this, stale);
     connect(terms, &QAbstractItemModel::rowsRemoved, this, stale);
     connect(terms, &QAbstractItemModel::modelReset, this, stale);
@@ -559,6 +564,7 @@ void Form1::selectOption(QRadioButton* option) {
 
 void Form1::text1Changed(const QString& text) {
     searchTextUtf8_ = text.toStdString();
+    ++termsRevision_;
     Steps steps = stepsOf(QStringLiteral("Text1_Change"));
     steps.run(0, [&] { WriteSetting(QStringLiteral("Text1"), text); });
     selectOption(option3_);

@@ -119,6 +119,7 @@ public:
     const std::string& searchText() override { return searchTextUtf8_; }
     std::size_t termCount() override;
     const std::string& term(std::size_t index) override;
+    std::uint64_t termsRevision() override { return termsRevision_; }
     bool matchCase() override;
     bool ignoreCase() override;
     bool retrieveLocations() override;
@@ -189,6 +190,7 @@ private:
     std::string searchTextUtf8_;
     std::vector<std::string> terms_;
     bool termsStale_ = true;
+    std::uint64_t termsRevision_ = 0;
 
     FileList* listView1_ = nullptr;
     QTableView* listView2_ = nullptr;

@@ -79,6 +79,7 @@ public:
             throw Error("Invalid property array index");
         return inputs_.terms[index];
     }
+    std::uint64_t termsRevision() override { return 0; } // the inputs never change
     bool matchCase() override { return inputs_.matchCase; }
     bool ignoreCase() override { return inputs_.ignoreCase; }
     bool retrieveLocations() override { return inputs_.retrieveLocations; }

@@ -83,7 +83,7 @@ void InOrder::print(const Event& event) {
         break;
     case Event::Kind::Failure:
         progress_.withoutLine([&] {
-            std::fflush(stdout);
+            printer_.flush();
             std::fprintf(stderr, "gridquest-find: %s: %s\n", event.path.c_str(),
                          event.reason.c_str());
         });

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <tuple>
 
 namespace gq::cli {
@@ -17,37 +18,63 @@ constexpr const char* kLocationColor = "32";
 constexpr const char* kSeparatorColor = "36";
 constexpr const char* kMatchColor = "01;31";
 
-void StartColor(const char* color, std::string& out) {
-    out += "\33[";
-    out += color;
-    out += "m\33[K";
-}
-
-void EndColor(std::string& out) {
-    out += "\33[m\33[K";
-}
-
-// A column of a line: TAB, CR, LF and backslash escaped. Runs without those characters are copied
-// whole.
-constexpr std::array<bool, 256> kEscaped = [] {
-    std::array<bool, 256> escaped{};
-    escaped['\t'] = escaped['\r'] = escaped['\n'] = escaped['\\'] = true;
-    return escaped;
+// What a column's TAB, CR, LF and backslash become after their backslash; 0 for the others.
+constexpr std::array<char, 256> kEscapes = [] {
+    std::array<char, 256> escapes{};
+    escapes['\t'] = 't';
+    escapes['\r'] = 'r';
+    escapes['\n'] = 'n';
+    escapes['\\'] = '\\';
+    return escapes;
 }();
 
-void AppendEscaped(std::string_view text, std::string& out) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (!kEscaped[static_cast<unsigned char>(c)])
-            continue;
-        out.append(text, start, i - start);
-        out += '\\';
-        out += c == '\t' ? 't' : c == '\r' ? 'r' : c == '\n' ? 'n' : '\\';
-        start = i + 1;
+constexpr std::string_view kEndColor = "\33[m\33[K";
+// The bytes that colouring adds around one text, at most.
+constexpr std::size_t kMaxColorBytes = 16 + kEndColor.size();
+
+// Appends to a string without a check per byte: it is given room for the most it can write once,
+// and cut to what was written when it ends. A row costs a handful of calls, not one per byte.
+class LineWriter {
+public:
+    LineWriter(std::string& out, std::size_t most) : out_(out), start_(out.size()) {
+        out_.resize(start_ + most);
+        at_ = out_.data() + start_;
     }
-    out.append(text, start, std::string::npos);
-}
+    ~LineWriter() { out_.resize(static_cast<std::size_t>(at_ - out_.data())); }
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    void put(char c) { *at_++ = c; }
+    void put(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+    // At most twice the text's bytes.
+    void putEscaped(std::string_view text) {
+        for (char c : text) {
+            if (char escape = kEscapes[static_cast<unsigned char>(c)]) {
+                *at_++ = '\\';
+                c = escape;
+            }
+            *at_++ = c;
+        }
+    }
+    // At most twice the text's bytes and kMaxColorBytes; no colour when `color` is null.
+    void putColored(const char* color, std::string_view text) {
+        if (!color || text.empty())
+            return putEscaped(text);
+        put("\33[");
+        put(color);
+        put("m\33[K");
+        putEscaped(text);
+        put(kEndColor);
+    }
+
+private:
+    std::string& out_;
+    std::size_t start_;
+    char* at_ = nullptr;
+};
 
 bool ValidUtf8(char32_t c, std::size_t length) {
     static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
@@ -122,7 +149,16 @@ void Printer::row(const ResultRow& row) {
         appendJson(row);
     else
         return;
-    write();
+    // Rows for a pipe or a file are written in large blocks; a terminal shows each at once.
+    if (sharedTerminal_ || line_.size() >= kWriteBytes)
+        write();
+}
+
+void Printer::flush() {
+    // A terminal's rows are written at once: nothing is held that needs its progress line.
+    if (!line_.empty())
+        write();
+    std::fflush(stdout);
 }
 
 void Printer::fileDone(const std::string& path, std::size_t rows, bool withName) {
@@ -138,7 +174,8 @@ void Printer::fileDone(const std::string& path, std::size_t rows, bool withName)
         return;
     }
     line_ += '\n';
-    write();
+    if (sharedTerminal_ || line_.size() >= kWriteBytes)
+        write();
 }
 
 void Printer::appendLine(const ResultRow& row) {
@@ -148,26 +185,31 @@ void Printer::appendLine(const ResultRow& row) {
         shownFile_.clear();
         appendColored(shownFile_, kFileColor, row.file);
     }
-    line_ += shownFile_;
-    line_ += '\t';
-    AppendEscaped(row.sheet, line_);
-    line_ += '\t';
-    appendColored(line_, kLocationColor, row.location);
-    line_ += '\t';
+    const Spans spans = matches_ ? matches_->find(row.cellText) : Spans();
+    const char* color = color_ ? kLocationColor : nullptr;
+    LineWriter out(line_, shownFile_.size() +
+                              2 * (row.sheet.size() + row.location.size() + row.cellText.size() +
+                                   row.row.size() + row.col.size()) +
+                              kMaxColorBytes * (spans.size() + 1) + 5);
+    out.put(shownFile_);
+    out.put('\t');
+    out.putEscaped(row.sheet);
+    out.put('\t');
+    out.putColored(color, row.location);
+    out.put('\t');
+    const std::string_view text = row.cellText;
     std::size_t at = 0;
-    if (matches_) {
-        for (const auto& [begin, end] : matches_->find(row.cellText)) {
-            AppendEscaped(std::string_view(row.cellText).substr(at, begin - at), line_);
-            appendColored(line_, kMatchColor, row.cellText.substr(begin, end - begin));
-            at = end;
-        }
+    for (const auto& [begin, end] : spans) {
+        out.putEscaped(text.substr(at, begin - at));
+        out.putColored(kMatchColor, text.substr(begin, end - begin));
+        at = end;
     }
-    AppendEscaped(std::string_view(row.cellText).substr(at), line_);
-    for (const std::string* number : {&row.row, &row.col}) {
-        line_ += '\t';
-        AppendEscaped(*number, line_);
-    }
-    line_ += '\n';
+    out.putEscaped(text.substr(at));
+    out.put('\t');
+    out.putEscaped(row.row);
+    out.put('\t');
+    out.putEscaped(row.col);
+    out.put('\n');
 }
 
 void Printer::appendJson(const ResultRow& row) {
@@ -199,13 +241,7 @@ void Printer::appendJson(const ResultRow& row) {
 }
 
 void Printer::appendColored(std::string& out, const char* color, const std::string& text) const {
-    if (!color_ || text.empty()) {
-        AppendEscaped(text, out);
-        return;
-    }
-    StartColor(color, out);
-    AppendEscaped(text, out);
-    EndColor(out);
+    LineWriter(out, 2 * text.size() + kMaxColorBytes).putColored(color_ ? color : nullptr, text);
 }
 
 void Printer::write() {

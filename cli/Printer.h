@@ -25,12 +25,16 @@ public:
     void row(const ResultRow& row);
     // After a file has been searched: its name for -l, its count for -c.
     void fileDone(const std::string& path, std::size_t rows, bool withName);
+    // Writes out what is held and flushes stdout: before anything else is written, and at the end.
+    void flush();
 
 private:
     void appendLine(const ResultRow& row);
     void appendJson(const ResultRow& row);
     void appendColored(std::string& out, const char* color, const std::string& text) const;
     void write();
+
+    static constexpr std::size_t kWriteBytes = 1 << 15;
 
     Output output_;
     bool color_;

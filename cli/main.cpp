@@ -35,6 +35,7 @@ public:
     const std::string& searchText() override { return options_.term; }
     std::size_t termCount() override { return options_.terms.size(); }
     const std::string& term(std::size_t index) override { return options_.terms.at(index); }
+    std::uint64_t termsRevision() override { return 0; } // the options never change
     bool matchCase() override { return options_.matchCase; }
     bool ignoreCase() override { return !options_.matchCase; }
     bool retrieveLocations() override { return !options_.noLocations; }
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
         output.failureNow(path, reason);
     SearchAll(options, files, threads, output);
     progress.withoutLine([&] {
-        std::fflush(stdout);
+        printer.flush();
         if (!options.stats)
             return;
         double seconds =

@@ -52,10 +52,15 @@ private:
 
 // A compiled pattern kept while its term and case option stay the same, with its verdicts on the
 // workbook's shared strings (a string that many cells show is tested once) and on its number
-// formats (a number whose format can never show what the pattern needs is never formatted).
+// formats (a number whose format can never show what the pattern needs is never formatted). The
+// term is compared again only when the host's terms revision has moved.
 class CachedPattern {
 public:
-    const SearchPattern& get(const std::string& wanted, bool wantedIgnoreCase) {
+    const SearchPattern& get(const std::string& wanted, bool wantedIgnoreCase,
+                             std::uint64_t revision) {
+        if (pattern_ && revision == revision_)
+            return *pattern_;
+        revision_ = revision;
         if (!pattern_ || term_ != wanted || ignoreCase_ != wantedIgnoreCase) {
             term_ = wanted;
             ignoreCase_ = wantedIgnoreCase;
@@ -72,7 +77,38 @@ public:
 private:
     std::string term_;
     bool ignoreCase_ = false;
+    std::uint64_t revision_ = 0;
     std::optional<SearchPattern> pattern_;
+};
+
+// What a whole term list made of a shared string (the terms it matches) or of a number format
+// (the terms that could match its numbers), a bit per term, while the terms stay the same: a cell
+// like many before it costs one look-up, not one per term.
+class TermMasks {
+public:
+    static constexpr std::size_t kMaxTerms = 63;
+
+    bool find(std::uint32_t key, std::uint64_t& mask) const {
+        if (key >= masks_.size() || !(masks_[key] & kJudged))
+            return false;
+        mask = masks_[key] & ~kJudged;
+        return true;
+    }
+    void remember(std::uint32_t key, std::uint64_t mask) {
+        if (key >= kMaxKeys)
+            return;
+        if (key >= masks_.size())
+            masks_.resize(
+                std::min<std::size_t>(std::max<std::size_t>(key + 1, masks_.size() * 2), kMaxKeys));
+        masks_[key] = mask | kJudged;
+    }
+    void clear() { masks_.clear(); }
+
+private:
+    static constexpr std::uint64_t kJudged = 1ull << 63;
+    static constexpr std::uint32_t kMaxKeys = 1u << 20; // eight megabytes at most
+
+    std::vector<std::uint64_t> masks_;
 };
 
 // What is tested: a cell, or a line of the text export.
@@ -144,7 +180,7 @@ private:
     // A pattern that cannot be compiled matches nothing; saying so once per search is enough.
     // The lower-cased text is made once per subject, however many terms test it.
     bool test(CachedPattern& cached, const std::string& term, bool ignoreCase, Subject& subject) {
-        const SearchPattern& pattern = cached.get(term, ignoreCase);
+        const SearchPattern& pattern = cached.get(term, ignoreCase, revision_);
         if (!pattern.valid()) {
             if (!reportedBadPattern_)
                 report("Invalid pattern string");
@@ -187,6 +223,11 @@ private:
     // yield.
     template <typename AddRow> void testSubject(Subject& subject, bool stopInside, AddRow addRow) {
         loweredReady_ = false;
+        if (const std::uint64_t revision = host_.termsRevision(); revision != revision_) {
+            revision_ = revision;
+            sharedMasks_.clear();
+            formatMasks_.clear();
+        }
         std::optional<bool> ignoreCase = caseOption();
         if (!combo_) {
             if (ignoreCase && test(single_, host_.searchText(), *ignoreCase, subject))
@@ -196,16 +237,49 @@ private:
         std::size_t count = host_.termCount();
         if (terms_.size() < count)
             terms_.resize(count);
+        // A shared string or a number format already judged by the whole list needs no term.
+        TermMasks* masks = nullptr;
+        std::uint32_t key = subject.shared();
+        if (ignoreCase && count <= TermMasks::kMaxTerms) {
+            if (key != kNotShared)
+                masks = &sharedMasks_;
+            else if ((key = subject.numberFormat()) != kNoNumberFormat)
+                masks = &formatMasks_;
+        }
+        std::uint64_t candidates = ~0ull;
+        if (masks && masks->find(key, candidates) && masks == &sharedMasks_) {
+            for (; candidates; candidates &= candidates - 1)
+                addRow();
+            return;
+        }
+        std::uint64_t matched = 0;
+        bool whole = true; // every term was judged
         for (std::size_t k = 0; k < count; ++k) {
             if (stopInside && host_.stopRequested())
                 return;
+            if (!(candidates >> k & 1))
+                continue;
             try {
                 const std::string& term = host_.term(k);
-                if (ignoreCase && test(terms_[k], term, *ignoreCase, subject))
+                if (ignoreCase && test(terms_[k], term, *ignoreCase, subject)) {
+                    matched |= 1ull << k;
                     addRow();
+                }
             } catch (const Error& error) {
+                whole = false;
                 report(error.what());
             }
+        }
+        if (!masks || !whole)
+            return;
+        if (masks == &sharedMasks_) {
+            sharedMasks_.remember(key, matched);
+        } else if (candidates == ~0ull) {
+            // Only a term that has ruled the format out is left out.
+            std::uint64_t could = 0;
+            for (std::size_t k = 0; k < count; ++k)
+                could |= std::uint64_t{terms_[k].numberFormats.of(key) != 1} << k;
+            formatMasks_.remember(key, could);
         }
     }
 
@@ -363,6 +437,9 @@ private:
     SearchCounts counts_;
     CachedPattern single_;
     std::vector<CachedPattern> terms_;
+    std::uint64_t revision_ = 0; // the host's terms revision at the last subject
+    TermMasks sharedMasks_;
+    TermMasks formatMasks_;
     bool reportedBadPattern_ = false;
     std::string lowered_;
     bool loweredReady_ = false;

@@ -28,6 +28,9 @@ public:
     virtual std::size_t termCount() = 0;         // the term list
     // Throws gq::Error for an index now gone.
     virtual const std::string& term(std::size_t index) = 0;
+    // Changes whenever the single term, the term list or the case options may have changed: while
+    // it stays the same, a search keeps what it has judged of the texts it met.
+    virtual std::uint64_t termsRevision() = 0;
     virtual bool matchCase() = 0;
     virtual bool ignoreCase() = 0;
     virtual bool retrieveLocations() = 0; // the cell scan

@@ -34,6 +34,14 @@ public:
             throw gq::Error("Invalid property array index");
         return terms[index];
     }
+    // Tests change the terms and options directly: the revision follows what they hold.
+    std::uint64_t termsRevision() override {
+        std::string all =
+            text + '\n' + std::to_string(matchCaseOption) + std::to_string(ignoreCaseOption);
+        for (const std::string& term : terms)
+            all += '\n' + term;
+        return std::hash<std::string>()(all);
+    }
     bool matchCase() override { return matchCaseOption; }
     bool ignoreCase() override { return ignoreCaseOption; }
     bool retrieveLocations() override { return locations; }
@@ -253,6 +261,52 @@ TEST(WorkbookSearch, AJudgedSharedStringIsJudgedAgainWhenTheTermOrCaseChanges) {
     for (const auto& row : host.rows)
         locations.push_back(row.location);
     EXPECT_EQ(locations, (std::vector<std::string>{"A1", "A3", "A4", "A6"}));
+}
+
+TEST(WorkbookSearch, ATermListJudgesEachSharedStringAndFormatOnceWhileNoTermChanges) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("list.xlsx");
+    gqtest::WriteXlsx(path, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "S");
+        lxw_format* twoPlaces = workbook_add_format(workbook);
+        format_set_num_format(twoPlaces, "0.00");
+        for (int row = 0; row < 8; ++row) {
+            worksheet_write_string(sheet, row, 0, row % 2 ? "Pear" : "Apple", nullptr);
+            worksheet_write_number(sheet, row, 1, 1.5, twoPlaces);
+        }
+    });
+    gq::Workbook workbook(path);
+    class CountingHost : public RecordingHost {
+    public:
+        const std::string& term(std::size_t index) override {
+            ++reads;
+            return RecordingHost::term(index);
+        }
+        int reads = 0;
+    } host;
+    host.terms = {"apple", "1.5"};
+    int yields = 0;
+    // The list changes while the search yields before A5, the ninth cell.
+    host.onYield = [&] {
+        if (++yields == 10)
+            host.terms = {"pear", "zzz"};
+    };
+    gq::ExcelSearchWorkbookCombo(path, &workbook, host);
+    std::vector<std::string> locations;
+    for (const auto& row : host.rows)
+        locations.push_back(row.location);
+    EXPECT_EQ(locations,
+              (std::vector<std::string>{"A1", "B1", "B2", "A3", "B3", "B4", "A6", "A8"}));
+
+    // Two strings and a number format met by two terms: each pair is read once, however many
+    // cells show them.
+    host.rows.clear();
+    host.reads = 0;
+    host.onYield = [] {};
+    host.terms = {"apple", "pear"};
+    gq::ExcelSearchWorkbookCombo(path, &workbook, host);
+    EXPECT_EQ(host.rows.size(), 8u);
+    EXPECT_EQ(host.reads, 2 * 2 + 2);
 }
 
 TEST(WorkbookSearch, ARunOfEqualCellsIsTestedOnceAndGivesARowForEachOfItsCells) {
