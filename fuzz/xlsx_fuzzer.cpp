@@ -2,8 +2,12 @@
 // the part (worksheet, shared strings, styles or workbook) and, with its high bit, the
 // macro-enabled content type (.xlsm), which the reader must take alike. A worksheet part is also
 // read by expat alone: the sheet scanner must give the same cells and the same reason to refuse.
+// A shared-string table that the one-pass reader takes must be one that expat reads to the same
+// strings.
 #include "Error.h"
 #include "FuzzSupport.h"
+#include "SheetCells.h"
+#include "SheetScanner.h"
 #include "XlsxReader.h"
 
 #include <cstdio>
@@ -70,6 +74,33 @@ std::string Cells(const std::string& path, gq::SheetParser parser) {
     return out;
 }
 
+// The strings of a table, or the reason it is refused.
+std::string Strings(const gq::StringPool& pool) {
+    std::string out;
+    for (std::size_t i = 0; i < pool.size(); ++i)
+        out += std::string(pool.at(i)) + "\n";
+    return out;
+}
+
+void ExpectPlainStringsAsExpatReadsThem(std::string_view part) {
+    gq::StringPool plain;
+    if (!gq::ReadPlainSharedStrings(part, plain))
+        return;
+    std::string expat;
+    try {
+        gq::StringPool pool;
+        gq::ParseSharedStringsXml(part, pool);
+        expat = Strings(pool);
+    } catch (const gq::Error& error) {
+        expat = std::string("error: ") + error.what();
+    }
+    if (Strings(plain) != expat) {
+        std::fprintf(stderr, "the plain table reader and expat differ\n-- plain:\n%s-- expat:\n%s",
+                     Strings(plain).c_str(), expat.c_str());
+        std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -83,6 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string file = gqfuzz::OfficePackage("xml", contentType, parts);
     const std::string& path = gqfuzz::InputFile().write(file);
     gqfuzz::ReadWorkbook([](const std::string& p) { return gq::OpenXlsxReader(p); }, path);
+    if ((input.selector & 0x7F) % gqfuzz::kOfficeParts == gqfuzz::SharedStrings)
+        ExpectPlainStringsAsExpatReadsThem(input.bytes);
     if ((input.selector & 0x7F) % gqfuzz::kOfficeParts == gqfuzz::Worksheet) {
         std::string scanner = Cells(path, gq::SheetParser::Scanner);
         std::string expat = Cells(path, gq::SheetParser::Expat);

@@ -334,12 +334,19 @@ std::string ZipPackage::read(const std::string& name, std::uint64_t limit) const
     return bytes;
 }
 
-bool ZipPackage::isLarge(const std::string& name) const {
+std::optional<std::uint64_t> ZipPackage::declaredSize(const std::string& name) const {
     std::int64_t index = indexOf(name);
     zip_stat_t stat;
     zip_stat_init(&stat);
-    return index < 0 || zip_stat_index(zip_, static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
-           !(stat.valid & ZIP_STAT_SIZE) || stat.size >= kReadAheadMinBytes;
+    if (index < 0 || zip_stat_index(zip_, static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
+        !(stat.valid & ZIP_STAT_SIZE))
+        return std::nullopt;
+    return stat.size;
+}
+
+bool ZipPackage::isLarge(const std::string& name) const {
+    const std::optional<std::uint64_t> size = declaredSize(name);
+    return !size || *size >= kReadAheadMinBytes;
 }
 
 std::unique_ptr<ByteStream> ZipPackage::stream(const std::string& name, bool readAhead) const {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 typedef struct zip zip_t;
@@ -42,6 +43,8 @@ public:
     std::string read(const std::string& name, std::uint64_t limit = 64ull << 20) const;
     // A part of any size. With `readAhead`, a second thread inflates while the caller parses.
     std::unique_ptr<ByteStream> stream(const std::string& name, bool readAhead = false) const;
+    // The size a part says it inflates to; none when the package does not say.
+    std::optional<std::uint64_t> declaredSize(const std::string& name) const;
     // Whether a part is big enough (by what the package claims) that a second thread pays off
     // in reading it; an unknown size counts as big.
     bool isLarge(const std::string& name) const;

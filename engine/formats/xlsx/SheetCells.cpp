@@ -83,6 +83,44 @@ bool IsoDateToSerial(const std::string& text, bool date1904, double& serial) {
     return true;
 }
 
+class SharedStringsHandler : public XmlHandler {
+public:
+    explicit SharedStringsHandler(StringPool& pool) : pool_(pool) {}
+
+    void startElement(std::string_view name, const char**) override {
+        if (name == "si") {
+            text_.clear();
+            inItem_ = true;
+        } else if (name == "rPh") {
+            ++phonetic_;
+        } else if (name == "t" && inItem_ && phonetic_ == 0) {
+            inText_ = true;
+        }
+    }
+    void endElement(std::string_view name) override {
+        if (name == "t") {
+            inText_ = false;
+        } else if (name == "rPh") {
+            --phonetic_;
+        } else if (name == "si") {
+            FinishText(text_);
+            pool_.add(text_);
+            inItem_ = false;
+        }
+    }
+    void characters(std::string_view text) override {
+        if (inText_)
+            AppendBounded(text_, text);
+    }
+
+private:
+    StringPool& pool_;
+    std::string text_;
+    bool inItem_ = false;
+    bool inText_ = false;
+    int phonetic_ = 0;
+};
+
 // Drives SheetCells from expat's events.
 class SheetHandler : public XmlHandler {
 public:
@@ -195,6 +233,16 @@ void SheetCells::passOn(std::string_view value) {
 void ParseSheetXml(ByteStream& input, SheetCells& cells) {
     SheetHandler handler(cells);
     ParseXml(input, handler);
+}
+
+void ParseSharedStringsXml(ByteStream& input, StringPool& pool) {
+    SharedStringsHandler handler(pool);
+    ParseXml(input, handler);
+}
+
+void ParseSharedStringsXml(std::string_view part, StringPool& pool) {
+    SharedStringsHandler handler(pool);
+    ParseXml(part, handler);
 }
 
 } // namespace gq

@@ -302,5 +302,9 @@ private:
 // Reads a whole sheet part with expat, the general XML parser: what the scanner hands over, and
 // the reference the scanner is tested against.
 void ParseSheetXml(ByteStream& input, SheetCells& cells);
+// Reads a shared-string table with expat, adding its strings to `pool`: what is not in the plain
+// form that ReadPlainSharedStrings takes, and its reference.
+void ParseSharedStringsXml(ByteStream& input, StringPool& pool);
+void ParseSharedStringsXml(std::string_view part, StringPool& pool);
 
 } // namespace gq

@@ -1066,4 +1066,104 @@ void SheetScanner::read(SheetCells& cells) {
     scanner_->read(cells);
 }
 
+bool ReadPlainSharedStrings(std::string_view part, StringPool& pool) {
+    if (pool.size() != 0)
+        return false; // a second table adds to the first, which the general parser does
+    const char* p = part.data();
+    const char* const end = p + part.size();
+    auto skip = [&](std::string_view literal) {
+        if (static_cast<std::size_t>(end - p) < literal.size() ||
+            std::memcmp(p, literal.data(), literal.size()) != 0)
+            return false;
+        p += literal.size();
+        return true;
+    };
+    auto skipSpaces = [&] {
+        const char* from = p;
+        while (p != end && (ClassOf(*p) & kSpace))
+            ++p;
+        return p != from;
+    };
+    skip("\xEF\xBB\xBF"); // UTF-8's byte order mark
+    if (!skip(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"))
+        skip(R"(<?xml version="1.0" encoding="UTF-8"?>)");
+    skipSpaces();
+    if (!skip("<sst"))
+        return false;
+    // Attributes with plain names and printable values, each name once.
+    std::string_view names[8];
+    std::size_t count = 0;
+    while (!skip(">")) {
+        if (!skipSpaces() || p == end || !(ClassOf(*p) & kNameStart) || count == std::size(names))
+            return false;
+        const char* name = p;
+        while (p != end && (ClassOf(*p) & kNameChar))
+            ++p;
+        names[count] = std::string_view(name, static_cast<std::size_t>(p - name));
+        if (std::find(names, names + count, names[count]) != names + count)
+            return false;
+        ++count;
+        if (!skip("=\"") && !skip("='"))
+            return false;
+        const char quote = p[-1];
+        while (p != end && *p != quote && *p >= 0x20 && *p < 0x7F && *p != '<' && *p != '&')
+            ++p;
+        if (!skip(std::string_view(&quote, 1)))
+            return false;
+    }
+    StringPool strings;
+    std::string text;
+    while (!skip("</sst>")) {
+        if (!skip("<si><t>") && !skip(R"(<si><t xml:space="preserve">)"))
+            return false;
+        text.clear();
+        const char* run = p; // plain bytes not yet added
+        for (;;) {
+            while (p != end && !(ClassOf(*p) & kTextStop))
+                ++p;
+            if (p == end || *p == '<')
+                break;
+            if (*p == '&') {
+                AppendBounded(text, std::string_view(run, static_cast<std::size_t>(p - run)));
+                static constexpr std::pair<std::string_view, std::string_view> kEntities[] = {
+                    {"&amp;", "&"},
+                    {"&lt;", "<"},
+                    {"&gt;", ">"},
+                    {"&quot;", "\""},
+                    {"&apos;", "'"}};
+                const auto entity = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                                 [&](const auto& e) { return skip(e.first); });
+                if (entity == std::end(kEntities))
+                    return false; // a character reference, or no reference at all
+                AppendBounded(text, entity->second);
+                run = p;
+                continue;
+            }
+            if (*p == ']') {
+                if (end - p >= 3 && p[1] == ']' && p[2] == '>')
+                    return false; // not allowed in text
+                ++p;
+                continue;
+            }
+            const int length = static_cast<unsigned char>(*p) < 0x80
+                                   ? 0 // a carriage return (normalised) or a control code
+                                   : XmlCharLength(reinterpret_cast<const unsigned char*>(p),
+                                                   static_cast<std::size_t>(end - p));
+            if (length <= 0)
+                return false;
+            p += length;
+        }
+        AppendBounded(text, std::string_view(run, static_cast<std::size_t>(p - run)));
+        if (!skip("</t></si>"))
+            return false;
+        FinishText(text);
+        strings.add(text);
+    }
+    skipSpaces();
+    if (p != end)
+        return false;
+    pool = std::move(strings);
+    return true;
+}
+
 } // namespace gq

@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
 
 namespace gq {
 
 class ByteStream;
 class SheetCells;
+class StringPool;
 
 // Reads the cells of a worksheet part straight from its bytes, several times faster than a general
 // XML parser: a scanner for the sheet grammar that builds no tree and copies no names. It still
@@ -35,5 +37,13 @@ private:
     class Scanner;
     std::unique_ptr<Scanner> scanner_;
 };
+
+// Reads a whole shared-string table written in its plain form, as most writers write it: a
+// declaration, the root with plain attributes, and items that are each one run of text with no
+// reference but the five named ones (<si><t>tea &amp; milk</t></si>). Adds the strings to `pool`
+// and returns true only when every byte of the part is in that form, which expat reads to the same
+// strings; false, with `pool` unchanged, for anything else (rich text, references, comments...),
+// which is the general parser's to read.
+bool ReadPlainSharedStrings(std::string_view part, StringPool& pool);
 
 } // namespace gq

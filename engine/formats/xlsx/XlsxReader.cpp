@@ -22,44 +22,6 @@ bool ParseBool(const char* value) {
     return value && (std::strcmp(value, "1") == 0 || std::strcmp(value, "true") == 0);
 }
 
-class SharedStringsHandler : public XmlHandler {
-public:
-    explicit SharedStringsHandler(StringPool& pool) : pool_(pool) {}
-
-    void startElement(std::string_view name, const char**) override {
-        if (name == "si") {
-            text_.clear();
-            inItem_ = true;
-        } else if (name == "rPh") {
-            ++phonetic_;
-        } else if (name == "t" && inItem_ && phonetic_ == 0) {
-            inText_ = true;
-        }
-    }
-    void endElement(std::string_view name) override {
-        if (name == "t") {
-            inText_ = false;
-        } else if (name == "rPh") {
-            --phonetic_;
-        } else if (name == "si") {
-            FinishText(text_);
-            pool_.add(text_);
-            inItem_ = false;
-        }
-    }
-    void characters(std::string_view text) override {
-        if (inText_)
-            AppendBounded(text_, text);
-    }
-
-private:
-    StringPool& pool_;
-    std::string text_;
-    bool inItem_ = false;
-    bool inText_ = false;
-    int phonetic_ = 0;
-};
-
 class StylesHandler : public XmlHandler {
 public:
     explicit StylesHandler(StyleTable& styles) : styles_(styles) {}
@@ -153,8 +115,7 @@ public:
             names_.push_back(sheet.name);
         for (const auto& relationship : relationships) {
             if (relationship.type == "sharedStrings" && package_.has(relationship.target)) {
-                SharedStringsHandler handler(strings_);
-                ParseXml(*package_.stream(relationship.target), handler);
+                readSharedStrings(relationship.target);
             } else if (relationship.type == "styles" && package_.has(relationship.target)) {
                 StylesHandler handler(styles_);
                 ParseXml(package_.read(relationship.target), handler);
@@ -191,6 +152,19 @@ public:
     }
 
 private:
+    // A table of a usual size is read whole, in one pass when it is in its plain form; any other
+    // goes to expat, a large one as it streams.
+    void readSharedStrings(const std::string& part) {
+        static constexpr std::uint64_t kWholeBytes = 16 << 20;
+        if (const auto size = package_.declaredSize(part); size && *size <= kWholeBytes) {
+            const std::string bytes = package_.read(part, kWholeBytes);
+            if (!ReadPlainSharedStrings(bytes, strings_))
+                ParseSharedStringsXml(bytes, strings_);
+        } else {
+            ParseSharedStringsXml(*package_.stream(part), strings_);
+        }
+    }
+
     ZipPackage package_;
     SheetParser parser_;
     std::vector<SheetRef> sheets_;

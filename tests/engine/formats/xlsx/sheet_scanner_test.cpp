@@ -729,4 +729,163 @@ TEST(XlsxSheetParsers, GiveTheSameCellsOnTheSharedRealWorkbooks) {
     EXPECT_FALSE(books.empty());
 }
 
+// The shared strings a table gives, or "error: ..." when the reader refuses it.
+std::vector<std::string> StringsOf(const gq::StringPool& pool) {
+    std::vector<std::string> strings;
+    for (std::size_t i = 0; i < pool.size(); ++i)
+        strings.emplace_back(pool.at(i));
+    return strings;
+}
+
+std::vector<std::string> ExpatStrings(std::string_view part) {
+    gq::StringPool pool;
+    try {
+        gq::ParseSharedStringsXml(part, pool);
+    } catch (const gq::Error& error) {
+        return {std::string("error: ") + error.what()};
+    }
+    return StringsOf(pool);
+}
+
+// Taken in one pass only when expat would read the same strings from it.
+void ExpectPlainReadAsExpatReads(const std::string& part) {
+    gq::StringPool pool;
+    if (gq::ReadPlainSharedStrings(part, pool))
+        EXPECT_EQ(StringsOf(pool), ExpatStrings(part)) << part.substr(0, 200);
+    else
+        EXPECT_EQ(pool.size(), 0u) << part.substr(0, 200);
+}
+
+constexpr const char* kSstHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+    "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"9\" "
+    "uniqueCount=\"9\">";
+
+TEST(PlainSharedStrings, TakesThePlainFormAsExpatReadsIt) {
+    const std::string longText(300000, 'x'); // past what a cell holds
+    const std::string plain[] = {
+        std::string(kSstHead) +
+            "<si><t>green tea</t></si><si><t xml:space=\"preserve\"> two  spaces </t></si>"
+            "<si><t></t></si><si><t>a > b ] c \t\n end</t></si>"
+            "<si><t>Gr\xC3\xBC\xC3\x9F\x65 \xE2\x9C\x93 \xF0\x9F\x8D\xB5</t></si>"
+            "<si><t>line_x000D_break _x005F_x0041_</t></si>"
+            "<si><t>&lt;tea&gt; &amp; &quot;milk&apos;</t></si><si><t>" +
+            longText + "</t></si></sst>",
+        "<sst count='1'><si><t>no declaration</t></si></sst>\n",
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?><sst><si><t>bom</t></si></sst>",
+    };
+    for (const std::string& part : plain) {
+        gq::StringPool pool;
+        EXPECT_TRUE(gq::ReadPlainSharedStrings(part, pool)) << part.substr(0, 120);
+        ExpectPlainReadAsExpatReads(part);
+    }
+    gq::StringPool pool;
+    ASSERT_TRUE(gq::ReadPlainSharedStrings(plain[0], pool));
+    EXPECT_EQ(pool.at(5), "line\rbreak _x0041_");
+    EXPECT_EQ(pool.at(6), "<tea> & \"milk'");
+    EXPECT_EQ(pool.at(7).size(), gq::kMaxCellChars);
+}
+
+TEST(PlainSharedStrings, LeavesEveryOtherFormToExpat) {
+    const std::string body = "<si><t>tea</t></si>";
+    const std::string others[] = {
+        // Well-formed, but not plain: references, rich text, phonetic runs, comments, spaces
+        // between items, line ends that expat normalises, prefixes, an empty root.
+        std::string(kSstHead) + "<si><t>&#x41;</t></si></sst>",
+        std::string(kSstHead) + "<si><t>&#65;</t></si></sst>",
+        std::string(kSstHead) + "<si><r><t>rich</t></r></si></sst>",
+        std::string(kSstHead) + "<si><t>x</t><rPh sb=\"0\" eb=\"1\"><t>y</t></rPh></si></sst>",
+        std::string(kSstHead) + body + "<!-- note --></sst>",
+        std::string(kSstHead) + body + "\n" + body + "</sst>",
+        std::string(kSstHead) + "<si><t>a\r\nb</t></si></sst>",
+        std::string(kSstHead) + "<si><t><![CDATA[x]]></t></si></sst>",
+        std::string(kSstHead) + "<x:si><x:t>tea</x:t></x:si></sst>",
+        std::string(kSstHead) + "<si><t/></si></sst>",
+        "<sst/>",
+        "<sst a=\"tab\there\">" + body + "</sst>",
+        std::string(kSstHead) + body + "</sst><!-- after -->",
+        "<?xml version='1.0'?><sst>" + body + "</sst>",
+        // Not well-formed: expat is to say why.
+        std::string(kSstHead) + "<si><t>a ]]> b</t></si></sst>",
+        std::string(kSstHead) + "<si><t>\x01</t></si></sst>",
+        std::string(kSstHead) + "<si><t>\xC0\xAF</t></si></sst>",
+        std::string(kSstHead) + "<si><t>\xED\xA0\x80</t></si></sst>",
+        std::string(kSstHead) + "<si><t>\xEF\xBF\xBE</t></si></sst>",
+        std::string(kSstHead) + "<si><t>\xE2\x9C</t></si></sst>",
+        std::string(kSstHead) + "<si><t>&amp</t></si></sst>",
+        std::string(kSstHead) + "<si><t>&nbsp;</t></si></sst>",
+        std::string(kSstHead) + "<si><t>& </t></si></sst>",
+        "<sst count=\"1\" count=\"2\">" + body + "</sst>",
+        "<sst a=\"<\">" + body + "</sst>",
+        std::string(kSstHead) + body,
+        std::string(kSstHead) + "<si><t>open",
+        std::string(kSstHead) + body + "</sst>junk",
+        std::string(kSstHead) + body + "</sst></sst>",
+    };
+    for (const std::string& part : others) {
+        gq::StringPool pool;
+        EXPECT_FALSE(gq::ReadPlainSharedStrings(part, pool)) << part;
+        EXPECT_EQ(pool.size(), 0u);
+    }
+    // A table after another adds to it, which is for the general parser to do.
+    gq::StringPool pool;
+    pool.add("first");
+    EXPECT_FALSE(gq::ReadPlainSharedStrings("<sst>" + body + "</sst>", pool));
+    EXPECT_EQ(StringsOf(pool), std::vector<std::string>{"first"});
+}
+
+TEST(PlainSharedStrings, RandomTablesAreTakenOnlyAsExpatReadsThem) {
+    // Plain items mixed with bytes that end the plain form or the document's well-formedness.
+    const std::string pieces[] = {"<si><t>", "</t></si>", "tea",      " ",    "]",
+                                  "]]>",     ">",         "&amp;",    "&lt;", "&amp",
+                                  "&#38;",   "\r",        "\xC3\xA9", "\xC3", "\xEF\xBF\xBF",
+                                  "\x01",    "<r>",       "</sst>"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::string part = "<sst>";
+        const int count = static_cast<int>(random() % 12);
+        for (int i = 0; i < count; ++i) {
+            if (random() % 3 == 0)
+                part += pieces[random() % std::size(pieces)];
+            else
+                part += "<si><t>" + pieces[2 + random() % 14] + "</t></si>";
+        }
+        part += random() % 8 ? "</sst>" : "";
+        ExpectPlainReadAsExpatReads(part);
+    }
+}
+
+TEST(PlainSharedStrings, TakeTheTablesThatWritersWrite) {
+    gqtest::TempDir dir;
+    const std::string path = dir.path("written.xlsx");
+    gqtest::WriteXlsx(path, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "S");
+        worksheet_write_string(sheet, 0, 0, "  spaced  ", nullptr);
+        worksheet_write_string(sheet, 1, 0, "caf\xC3\xA9 & <tag>", nullptr);
+    });
+    gq::StringPool pool;
+    EXPECT_TRUE(
+        gq::ReadPlainSharedStrings(gq::ZipPackage(path).read("xl/sharedStrings.xml"), pool));
+    EXPECT_EQ(StringsOf(pool), (std::vector<std::string>{"  spaced  ", "caf\xC3\xA9 & <tag>"}));
+    std::vector<std::string> books = WorkbooksIn(GQ_TEST_DATA_DIR);
+    if (std::filesystem::is_directory(GQ_REAL_FIXTURES_DIR))
+        for (const std::string& book : WorkbooksIn(GQ_REAL_FIXTURES_DIR))
+            books.push_back(book);
+    std::size_t plain = 0;
+    for (const std::string& book : books) {
+        try {
+            gq::ZipPackage package(book);
+            if (!package.has("xl/sharedStrings.xml"))
+                continue;
+            const std::string part = package.read("xl/sharedStrings.xml");
+            gq::StringPool strings;
+            plain += gq::ReadPlainSharedStrings(part, strings);
+            ExpectPlainReadAsExpatReads(part);
+        } catch (const gq::Error&) {
+            // a damaged test workbook: its table is not the point here
+        }
+    }
+    EXPECT_GT(plain, 0u);
+}
+
 } // namespace
