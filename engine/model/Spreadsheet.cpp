@@ -3,7 +3,6 @@
 #include "DisplayText.h"
 #include "Error.h"
 #include "FormatReader.h"
-#include "VisibleInstance.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -72,10 +71,6 @@ std::string Range::text() const {
 
 void Range::setValue(const std::string& value) {
     sheet_->setValue(row_, column_, value);
-}
-
-void Range::select() {
-    sheet_->selectCell(row_, column_);
 }
 
 void Range::autoFit() {
@@ -289,18 +284,6 @@ void Worksheet::autoFitColumns(std::uint32_t first, std::uint32_t last) {
         fittedColumns_.emplace_back(first, last);
 }
 
-void Worksheet::select() {
-    if (shown_)
-        shown_->selectSheet(name_);
-    selected_ = true;
-}
-
-void Worksheet::selectCell(std::uint32_t row, std::uint32_t col) {
-    if (shown_)
-        shown_->selectCell(name_, row, col);
-    selected_ = true;
-}
-
 Workbook::Workbook(const std::string& path)
     : path_(path), reader_(OpenFormatReader(path)),
       display_(std::make_unique<DisplayText>(reader_->styles())) {
@@ -316,28 +299,6 @@ Workbook::Workbook() {
 }
 
 Workbook::~Workbook() = default;
-
-void Workbook::show() {
-    if (shown_)
-        return;
-    HandOver handOver;
-    if (isNew()) {
-        for (std::size_t i = 0; i < sheets_.size(); ++i) {
-            Worksheet* sheet = sheets_[i].get();
-            handOver.newSheets.push_back(
-                {sheet->name(),
-                 [sheet](const XlsxSheetSource::Visitor& visit) { sheet->forEachText(visit); },
-                 {}});
-            for (const auto& [first, last] : sheet->fittedColumns())
-                handOver.fittedColumns.push_back({std::uint32_t(i + 1), first, last});
-        }
-    } else {
-        handOver.path = path_;
-    }
-    shown_ = ShownWorkbook::show(handOver);
-    for (auto& sheet : sheets_)
-        sheet->shown_ = shown_.get();
-}
 
 Worksheet& Workbook::sheets(const std::string& name) {
     for (auto& sheet : sheets_)
@@ -445,14 +406,6 @@ Workbook& Workbooks::item(int index) {
     if (index < 1 || index > count())
         throw Error("Subscript out of range");
     return *items_[static_cast<std::size_t>(index - 1)];
-}
-
-void SpreadsheetApplication::setVisible(bool visible) {
-    if (visible) {
-        for (int i = 1; i <= workbooks_.count(); ++i)
-            workbooks_.item(i).show();
-    }
-    visible_ = visible || visible_;
 }
 
 std::unique_ptr<SpreadsheetApplication> SpreadsheetApplication::create() {

@@ -143,6 +143,13 @@ private:
     ShownWorkbook* shown_ = nullptr; // the window that shows the sheet, once handed over
 };
 
+// Ends a workbook's sheet window hand-over by a function that Workbook::show() sets, so that only
+// a program that shows workbooks needs the window's code.
+struct EndShown {
+    void (*end)(ShownWorkbook*) = nullptr;
+    void operator()(ShownWorkbook* shown) const { end(shown); }
+};
+
 class Workbook {
 public:
     // Opens a file through the reader its content calls for; throws gq::Error with the reason.
@@ -172,7 +179,7 @@ private:
     std::unique_ptr<FormatReader> reader_;
     std::unique_ptr<DisplayText> display_;
     std::vector<std::unique_ptr<Worksheet>> sheets_;
-    std::unique_ptr<ShownWorkbook> shown_;
+    std::unique_ptr<ShownWorkbook, EndShown> shown_;
 };
 
 class Workbooks {
