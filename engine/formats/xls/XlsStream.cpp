@@ -4,12 +4,13 @@
 #include "Utf8.h"
 #include "XlsText.h"
 
-#include <gsf/gsf.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
-#include <strings.h>
 
 namespace gq::xls {
 
@@ -19,23 +20,8 @@ namespace {
     throw Error(std::string(kNotAWorkbook) + ": " + detail);
 }
 
-void IgnoreLog(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
-
-void InitGsf() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        gsf_init();
-        // The container reader reports damage on stderr as it copes with it; the reader turns
-        // damage into a plain error of its own instead.
-        const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL |
-                                                        G_LOG_LEVEL_MESSAGE);
-        g_log_set_handler("libgsf:msole", levels, IgnoreLog, nullptr);
-        g_log_set_handler("libgsf", levels, IgnoreLog, nullptr);
-    });
-}
-
-bool SameName(const char* name, const char* wanted) {
-    return name && strcasecmp(name, wanted) == 0;
+bool SameName(const std::string& name, const char* wanted) {
+    return strcasecmp(name.c_str(), wanted) == 0;
 }
 
 // Chunks are large against the largest record (4 + 65535 bytes), so most records are read in
@@ -43,91 +29,83 @@ bool SameName(const char* name, const char* wanted) {
 constexpr std::size_t kBufferBytes = 256 * 1024;
 constexpr std::size_t kMaxRecordBytes = 4 + 0xFFFF;
 
+// A bare BIFF stream: the whole file.
+class WholeFile : public StreamBytes {
+public:
+    WholeFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    void read(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
+        while (count > 0) {
+            const ssize_t got = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
+            if (got <= 0)
+                Damaged("the workbook stream cannot be read to its end (the file is cut off or "
+                        "its container is broken)");
+            buffer += got;
+            count -= static_cast<std::size_t>(got);
+            offset += static_cast<std::uint64_t>(got);
+        }
+    }
+
+private:
+    int fd_;
+    std::uint64_t size_;
+};
+
 } // namespace
 
-WorkbookStream::WorkbookStream(const std::string& path) {
+WorkbookStream::WorkbookStream(const std::string& path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
     try {
-        open(path);
+        open();
     } catch (...) {
-        release();
+        if (fd_ >= 0)
+            ::close(fd_);
         throw;
     }
 }
 
-void WorkbookStream::open(const std::string& path) {
-    InitGsf();
-    GError* error = nullptr;
-    file_ = gsf_input_stdio_new(path.c_str(), &error);
-    if (!file_) {
-        if (error)
-            g_error_free(error);
+void WorkbookStream::open() {
+    struct stat info;
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
         throw Error("The file cannot be read (permission denied or locked)");
-    }
-    static const std::uint8_t kOleSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    const auto size = static_cast<std::uint64_t>(info.st_size);
     std::uint8_t head[8] = {};
-    bool ole = gsf_input_size(file_) >= 8 && gsf_input_read(file_, 8, head) &&
-               std::memcmp(head, kOleSignature, 8) == 0;
-    if (gsf_input_seek(file_, 0, G_SEEK_SET))
+    if (size >= sizeof head && ::pread(fd_, head, sizeof head, 0) != sizeof head)
         Damaged("the file cannot be read");
-    if (!ole) {
-        g_object_ref(file_);
-        stream_ = file_;
+    if (!CompoundFile::HasSignature(head, size >= sizeof head ? sizeof head : 0)) {
+        stream_ = std::make_unique<WholeFile>(fd_, size);
         return;
     }
-
-    GsfInfile* infile = gsf_infile_msole_new(file_, &error);
-    if (!infile) {
-        if (error)
-            g_error_free(error);
-        Damaged("its compound-file container is damaged");
-    }
-    container_ = GSF_INPUT(infile);
-    int children = gsf_infile_num_children(infile);
-    int workbook = -1;
-    int book = -1;
+    container_ = std::make_unique<CompoundFile>(fd_, size);
+    const CompoundFile::Entry* workbook = nullptr;
+    const CompoundFile::Entry* book = nullptr;
     bool encrypted = false;
-    for (int i = 0; i < children; ++i) {
-        const char* name = gsf_infile_name_by_index(infile, i);
-        if (SameName(name, "EncryptedPackage") || SameName(name, "EncryptionInfo"))
+    for (const CompoundFile::Entry& entry : container_->rootEntries()) {
+        if (SameName(entry.name, "EncryptedPackage") || SameName(entry.name, "EncryptionInfo"))
             encrypted = true;
-        else if (SameName(name, "Workbook"))
-            workbook = i;
-        else if (SameName(name, "Book"))
-            book = i;
+        else if (SameName(entry.name, "Workbook"))
+            workbook = &entry;
+        else if (SameName(entry.name, "Book"))
+            book = &entry;
     }
     // An encrypted .xlsx/.xlsb travels in a compound file of this kind.
     if (encrypted)
         throw Error(kPasswordProtected);
-    int chosen = workbook >= 0 ? workbook : book;
-    if (chosen < 0)
+    const CompoundFile::Entry* chosen = workbook ? workbook : book;
+    // None, or a storage of that name, not a stream.
+    if (!chosen || !chosen->stream)
         throw Error(kNotAWorkbook);
-    stream_ = gsf_infile_child_by_index(infile, chosen);
-    if (!stream_)
-        Damaged("its workbook stream cannot be opened");
-    // A storage of that name, not a stream.
-    if (GSF_IS_INFILE(stream_) && gsf_infile_num_children(GSF_INFILE(stream_)) >= 0)
-        throw Error(kNotAWorkbook);
+    stream_ = container_->open(*chosen);
 }
 
 WorkbookStream::~WorkbookStream() {
-    release();
+    stream_.reset();
+    container_.reset();
+    ::close(fd_);
 }
 
-void WorkbookStream::release() {
-    for (GsfInput** input : {&stream_, &container_, &file_})
-        if (*input) {
-            g_object_unref(*input);
-            *input = nullptr;
-        }
-}
-
-RecordStream::RecordStream(GsfInput* input)
-    : input_(input),
-      size_(static_cast<std::uint64_t>(std::max<gsf_off_t>(0, gsf_input_size(input)))),
-      buffer_(kBufferBytes) {
-    if (gsf_input_seek(input_, 0, G_SEEK_SET))
-        Damaged("the workbook stream cannot be read");
-}
+RecordStream::RecordStream(StreamBytes& input)
+    : input_(input), size_(input.size()), buffer_(kBufferBytes) {}
 
 bool RecordStream::ensure(std::size_t bytes) {
     if (end_ - pos_ >= bytes)
@@ -144,9 +122,7 @@ bool RecordStream::ensure(std::size_t bytes) {
             return false;
         std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - end_, size_ - at));
-        if (!gsf_input_read(input_, static_cast<size_t>(want), buffer_.data() + end_))
-            Damaged("the workbook stream cannot be read to its end (the file is cut off or its "
-                    "container is broken)");
+        input_.read(at, buffer_.data() + end_, want);
         end_ += want;
     }
     return true;
@@ -181,8 +157,6 @@ void RecordStream::seek(std::uint64_t offset) {
         pos_ = static_cast<std::size_t>(offset - bufferOffset_);
         return;
     }
-    if (gsf_input_seek(input_, static_cast<gsf_off_t>(offset), G_SEEK_SET))
-        Damaged("the workbook stream cannot be read");
     bufferOffset_ = offset;
     pos_ = end_ = 0;
 }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "CellText.h"
+#include "CompoundFile.h"
 #include "Error.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
-
-typedef struct _GsfInput GsfInput;
 
 namespace gq::xls {
 
@@ -21,15 +21,14 @@ public:
     WorkbookStream(const WorkbookStream&) = delete;
     WorkbookStream& operator=(const WorkbookStream&) = delete;
 
-    GsfInput* input() const { return stream_; }
+    StreamBytes& input() const { return *stream_; }
 
 private:
-    void open(const std::string& path);
-    void release();
+    void open();
 
-    GsfInput* file_ = nullptr;
-    GsfInput* container_ = nullptr;
-    GsfInput* stream_ = nullptr;
+    int fd_;
+    std::unique_ptr<CompoundFile> container_;
+    std::unique_ptr<StreamBytes> stream_;
 };
 
 struct Record {
@@ -43,7 +42,7 @@ struct Record {
 // against what the stream holds.
 class RecordStream {
 public:
-    explicit RecordStream(GsfInput* input);
+    explicit RecordStream(StreamBytes& input);
 
     // False at the end of the stream; throws gq::Error when a record runs past it.
     bool next(Record& record);
@@ -55,7 +54,7 @@ public:
 private:
     bool ensure(std::size_t bytes);
 
-    GsfInput* input_;
+    StreamBytes& input_;
     std::uint64_t size_;
     std::vector<std::uint8_t> buffer_;
     std::size_t pos_ = 0;
