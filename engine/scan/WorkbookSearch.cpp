@@ -319,9 +319,15 @@ private:
             if (subject.shared() == kNotShared && !cell.showsText())
                 return true;
             counts_.cells += cell.repeat();
+            // The terms of a list that match one cell give the same row: it is made once.
+            std::uint32_t placed = 0;
             auto addRow = [&](std::uint32_t c) {
-                SetPlace(row_, r, c);
-                row_.cellText = cell.text();
+                if (placed == 0)
+                    row_.cellText = cell.text();
+                if (c != placed) {
+                    SetPlace(row_, r, c);
+                    placed = c;
+                }
                 host_.addResult(row_);
             };
             // A run of equal cells is tested once, as its first cell; the rows of the others
