@@ -4,15 +4,6 @@
 
 namespace gq::cli {
 
-namespace {
-
-std::size_t BytesOf(const ResultRow& row) {
-    return row.file.size() + row.sheet.size() + row.location.size() + row.cellText.size() +
-           row.row.size() + row.col.size();
-}
-
-} // namespace
-
 InOrder::InOrder(std::size_t files, std::size_t window, Printer& printer, ProgressLine& progress,
                  bool countsNamed)
     : pending_(files), window_(window), printer_(printer), progress_(progress),
@@ -26,20 +17,22 @@ void InOrder::waitForStart(std::size_t index) {
     turn_.wait(lock, [&] { return index < head_ + window_; });
 }
 
-void InOrder::row(std::size_t index, const ResultRow& row) {
+void InOrder::rows(std::size_t index, std::string_view bytes, std::size_t count) {
     std::unique_lock lock(mutex_);
-    ++rows_;
+    rows_ += count;
     // The file whose turn it is prints its rows as they come, without keeping them.
+    if (bytes.empty())
+        return;
     if (index == head_)
-        printer_.row(row);
+        printer_.write(bytes);
     else
-        add(index, {Event::Kind::Row, row, {}, {}, 0}, lock);
+        add(index, {Event::Kind::Rows, std::string(bytes), {}, 0}, lock);
 }
 
 void InOrder::failure(std::size_t index, const std::string& path, const std::string& reason) {
     std::unique_lock lock(mutex_);
     failed_ = true;
-    add(index, {Event::Kind::Failure, {}, path, reason, 0}, lock);
+    add(index, {Event::Kind::Failure, path, reason, 0}, lock);
 }
 
 void InOrder::done(std::size_t index, const std::string& path, std::size_t rows,
@@ -49,7 +42,7 @@ void InOrder::done(std::size_t index, const std::string& path, std::size_t rows,
         ++searchedFiles_;
         counts_.sheets += counts->sheets;
         counts_.cells += counts->cells;
-        add(index, {Event::Kind::Done, {}, path, {}, rows}, lock);
+        add(index, {Event::Kind::Done, path, {}, rows}, lock);
     }
     pending_[index].finished = true;
     if (index == head_)
@@ -59,7 +52,7 @@ void InOrder::done(std::size_t index, const std::string& path, std::size_t rows,
 void InOrder::failureNow(const std::string& path, const std::string& reason) {
     std::unique_lock lock(mutex_);
     failed_ = true;
-    print({Event::Kind::Failure, {}, path, reason, 0});
+    print({Event::Kind::Failure, path, reason, 0});
 }
 
 void InOrder::add(std::size_t index, Event event, std::unique_lock<std::mutex>& lock) {
@@ -68,8 +61,13 @@ void InOrder::add(std::size_t index, Event event, std::unique_lock<std::mutex>& 
         return;
     }
     Pending& pending = pending_[index];
-    pending.bytes += sizeof event + BytesOf(event.row) + event.path.size() + event.reason.size();
-    pending.events.push_back(std::move(event));
+    pending.bytes += sizeof event + event.text.size() + event.reason.size();
+    // Rows after rows join them: a file's rows are held as one run of bytes.
+    if (event.kind == Event::Kind::Rows && !pending.events.empty() &&
+        pending.events.back().kind == Event::Kind::Rows)
+        pending.events.back().text += event.text;
+    else
+        pending.events.push_back(std::move(event));
     if (pending.bytes < kMaxHeldBytes)
         return;
     // Held long enough: the worker waits for its turn, when advance() has printed what it held.
@@ -78,18 +76,18 @@ void InOrder::add(std::size_t index, Event event, std::unique_lock<std::mutex>& 
 
 void InOrder::print(const Event& event) {
     switch (event.kind) {
-    case Event::Kind::Row:
-        printer_.row(event.row);
+    case Event::Kind::Rows:
+        printer_.write(event.text);
         break;
     case Event::Kind::Failure:
         progress_.withoutLine([&] {
             printer_.flush();
-            std::fprintf(stderr, "gridquest-find: %s: %s\n", event.path.c_str(),
+            std::fprintf(stderr, "gridquest-find: %s: %s\n", event.text.c_str(),
                          event.reason.c_str());
         });
         break;
     case Event::Kind::Done:
-        printer_.fileDone(event.path, event.count, countsNamed_);
+        printer_.fileDone(event.text, event.count, countsNamed_);
         break;
     }
 }

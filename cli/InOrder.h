@@ -25,7 +25,9 @@ public:
 
     // Blocks until file `index` may be started.
     void waitForStart(std::size_t index);
-    void row(std::size_t index, const ResultRow& row);
+    // Formatted rows of file `index`, `count` of them (none of their bytes in the forms that print
+    // per file).
+    void rows(std::size_t index, std::string_view bytes, std::size_t count);
     void failure(std::size_t index, const std::string& path, const std::string& reason);
     // After the file's search: its count for -c and -l, and the search's tallies.
     void done(std::size_t index, const std::string& path, std::size_t rows,
@@ -41,9 +43,8 @@ public:
 
 private:
     struct Event {
-        enum class Kind { Row, Failure, Done } kind;
-        ResultRow row;         // Row
-        std::string path;      // Failure, Done
+        enum class Kind { Rows, Failure, Done } kind;
+        std::string text;      // Rows: their bytes; Failure, Done: the path
         std::string reason;    // Failure
         std::size_t count = 0; // Done: the file's rows
     };

@@ -76,6 +76,11 @@ private:
     char* at_ = nullptr;
 };
 
+// A text with TAB, CR, LF and backslash escaped, in the colour given (none when null).
+void AppendColored(std::string& out, const char* color, std::string_view text) {
+    LineWriter(out, 2 * text.size() + kMaxColorBytes).putColored(color, text);
+}
+
 bool ValidUtf8(char32_t c, std::size_t length) {
     static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
     return length >= 2 && c >= kLeast[length] && (c < 0xD800 || c > 0xDFFF) && c <= 0x10FFFF;
@@ -135,84 +140,54 @@ void AppendJsonString(std::string_view text, std::string& out) {
     out += '"';
 }
 
-Printer::Printer(const Options& options, bool color, ProgressLine* sharedTerminal)
-    : output_(options.output), color_(color), sharedTerminal_(sharedTerminal) {
+RowFormatter::RowFormatter(const Options& options, bool color)
+    : output_(options.output), color_(color) {
     if (color_)
         matches_.emplace(options.multiple ? options.terms : std::vector<std::string>{options.term},
                          !options.matchCase);
 }
 
-void Printer::row(const ResultRow& row) {
+void RowFormatter::append(const ResultRow& row, std::string& out) {
     if (output_ == Output::Lines)
-        appendLine(row);
+        appendLine(row, out);
     else if (output_ == Output::Json)
-        appendJson(row);
-    else
-        return;
-    // Rows for a pipe or a file are written in large blocks; a terminal shows each at once.
-    if (sharedTerminal_ || line_.size() >= kWriteBytes)
-        write();
+        appendJson(row, out);
 }
 
-void Printer::flush() {
-    // A terminal's rows are written at once: nothing is held that needs its progress line.
-    if (!line_.empty())
-        write();
-    std::fflush(stdout);
-}
-
-void Printer::fileDone(const std::string& path, std::size_t rows, bool withName) {
-    if (output_ == Output::FilesWithMatches && rows > 0) {
-        appendColored(line_, kFileColor, path);
-    } else if (output_ == Output::Count) {
-        if (withName) {
-            appendColored(line_, kFileColor, path);
-            appendColored(line_, kSeparatorColor, ":");
-        }
-        line_ += std::to_string(rows);
-    } else {
-        return;
-    }
-    line_ += '\n';
-    if (sharedTerminal_ || line_.size() >= kWriteBytes)
-        write();
-}
-
-void Printer::appendLine(const ResultRow& row) {
+void RowFormatter::appendLine(const ResultRow& row, std::string& out) {
     // A file's rows come together: its name is escaped once for all of them.
     if (row.file != printedFile_) {
         printedFile_ = row.file;
         shownFile_.clear();
-        appendColored(shownFile_, kFileColor, row.file);
+        AppendColored(shownFile_, color_ ? kFileColor : nullptr, row.file);
     }
     const Spans spans = matches_ ? matches_->find(row.cellText) : Spans();
-    const char* color = color_ ? kLocationColor : nullptr;
-    LineWriter out(line_, shownFile_.size() +
-                              2 * (row.sheet.size() + row.location.size() + row.cellText.size() +
-                                   row.row.size() + row.col.size()) +
-                              kMaxColorBytes * (spans.size() + 1) + 5);
-    out.put(shownFile_);
-    out.put('\t');
-    out.putEscaped(row.sheet);
-    out.put('\t');
-    out.putColored(color, row.location);
-    out.put('\t');
+    LineWriter line(out, shownFile_.size() +
+                             2 * (row.sheet.size() + row.location.size() + row.cellText.size() +
+                                  row.row.size() + row.col.size()) +
+                             kMaxColorBytes * (spans.size() + 1) + 5);
+    line.put(shownFile_);
+    line.put('\t');
+    line.putEscaped(row.sheet);
+    line.put('\t');
+    line.putColored(color_ ? kLocationColor : nullptr, row.location);
+    line.put('\t');
     const std::string_view text = row.cellText;
     std::size_t at = 0;
     for (const auto& [begin, end] : spans) {
-        out.putEscaped(text.substr(at, begin - at));
-        out.putColored(kMatchColor, text.substr(begin, end - begin));
+        line.putEscaped(text.substr(at, begin - at));
+        line.putColored(kMatchColor, text.substr(begin, end - begin));
         at = end;
     }
-    out.putEscaped(text.substr(at));
-    out.put('\t');
-    out.putEscaped(row.row);
-    out.put('\t');
-    out.putEscaped(row.col);
-    out.put('\n');
+    line.putEscaped(text.substr(at));
+    line.put('\t');
+    line.putEscaped(row.row);
+    line.put('\t');
+    line.putEscaped(row.col);
+    line.put('\n');
 }
 
-void Printer::appendJson(const ResultRow& row) {
+void RowFormatter::appendJson(const ResultRow& row, std::string& out) const {
     // Without locations a row has no location, row or column: null, not an empty text.
     enum class Kind { Text, OptionalText, OptionalNumber };
     const std::tuple<const char*, const std::string*, Kind> fields[] = {
@@ -225,32 +200,52 @@ void Printer::appendJson(const ResultRow& row) {
     };
     char separator = '{';
     for (const auto& [key, value, kind] : fields) {
-        line_ += separator;
+        out += separator;
         separator = ',';
-        line_ += '"';
-        line_ += key;
-        line_ += "\":";
+        out += '"';
+        out += key;
+        out += "\":";
         if (kind != Kind::Text && value->empty())
-            line_ += "null";
+            out += "null";
         else if (kind == Kind::OptionalNumber)
-            line_ += *value;
+            out += *value;
         else
-            AppendJsonString(*value, line_);
+            AppendJsonString(*value, out);
     }
-    line_ += "}\n";
+    out += "}\n";
 }
 
-void Printer::appendColored(std::string& out, const char* color, const std::string& text) const {
-    LineWriter(out, 2 * text.size() + kMaxColorBytes).putColored(color_ ? color : nullptr, text);
-}
+Printer::Printer(const Options& options, bool color, ProgressLine* sharedTerminal)
+    : output_(options.output), color_(color), sharedTerminal_(sharedTerminal) {}
 
-void Printer::write() {
-    auto put = [this] { std::fwrite(line_.data(), 1, line_.size(), stdout); };
+void Printer::write(std::string_view bytes) {
+    auto put = [&] { std::fwrite(bytes.data(), 1, bytes.size(), stdout); };
     if (sharedTerminal_)
         sharedTerminal_->withoutLine(put);
     else
         put();
-    line_.clear();
+}
+
+void Printer::fileDone(const std::string& path, std::size_t rows, bool withName) {
+    std::string line;
+    const char* fileColor = color_ ? kFileColor : nullptr;
+    if (output_ == Output::FilesWithMatches && rows > 0) {
+        AppendColored(line, fileColor, path);
+    } else if (output_ == Output::Count) {
+        if (withName) {
+            AppendColored(line, fileColor, path);
+            AppendColored(line, color_ ? kSeparatorColor : nullptr, ":");
+        }
+        line += std::to_string(rows);
+    } else {
+        return;
+    }
+    line += '\n';
+    write(line);
+}
+
+void Printer::flush() {
+    std::fflush(stdout);
 }
 
 } // namespace gq::cli

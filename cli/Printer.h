@@ -15,34 +15,46 @@ namespace gq::cli {
 // included) replaced by U+FFFD, so the line is always valid JSON.
 void AppendJsonString(std::string_view text, std::string& out);
 
-// Writes what the command line prints to stdout, in the form the options ask for.
+// Makes the lines that result rows print as, in the form the options ask for. One serves the
+// rows of one file at a time: a worker formats its file's rows without waiting for the output.
+class RowFormatter {
+public:
+    RowFormatter(const Options& options, bool color);
+
+    // Appends the row in the TAB-separated line form or as JSON; nothing for the forms that print
+    // per file.
+    void append(const ResultRow& row, std::string& out);
+
+private:
+    void appendLine(const ResultRow& row, std::string& out);
+    void appendJson(const ResultRow& row, std::string& out) const;
+
+    Output output_;
+    bool color_;
+    std::optional<MatchFinder> matches_; // its patterns keep scratch space: one per formatter
+    std::string printedFile_;            // the file of the last row, and its name as printed
+    std::string shownFile_;
+};
+
+// Writes what the command line prints to stdout.
 class Printer {
 public:
     // `sharedTerminal`: the progress line when stdout goes to the same terminal, else null.
     Printer(const Options& options, bool color, ProgressLine* sharedTerminal);
 
-    // A row in the TAB-separated line form or as JSON; the other forms print per file.
-    void row(const ResultRow& row);
+    // Whether each row is to be written as it comes (a terminal), not in blocks.
+    bool rowsAtOnce() const { return sharedTerminal_ != nullptr; }
+    // Formatted rows.
+    void write(std::string_view bytes);
     // After a file has been searched: its name for -l, its count for -c.
     void fileDone(const std::string& path, std::size_t rows, bool withName);
-    // Writes out what is held and flushes stdout: before anything else is written, and at the end.
+    // Flushes stdout: before anything is written to stderr, and at the end.
     void flush();
 
 private:
-    void appendLine(const ResultRow& row);
-    void appendJson(const ResultRow& row);
-    void appendColored(std::string& out, const char* color, const std::string& text) const;
-    void write();
-
-    static constexpr std::size_t kWriteBytes = 1 << 15;
-
     Output output_;
     bool color_;
-    std::optional<MatchFinder> matches_;
     ProgressLine* sharedTerminal_;
-    std::string line_;
-    std::string printedFile_; // the file of the last row, and its name as printed
-    std::string shownFile_;
 };
 
 } // namespace gq::cli

@@ -26,11 +26,20 @@ using gq::cli::InOrder;
 using gq::cli::Options;
 using gq::cli::Output;
 
+// How the rows are to be printed: what every file's host shares.
+struct RowOutput {
+    bool color;
+    bool atOnce; // a terminal shows each row as it comes
+};
+
 // The host of one file's search: what it finds goes to the ordered output under the file's place.
+// Its rows are formatted here, on the worker's thread, and handed over in blocks.
 class FileHost : public gq::SearchHost {
 public:
-    FileHost(const Options& options, InOrder& output, std::size_t index, const std::string& path)
-        : options_(options), output_(output), index_(index), path_(path) {}
+    FileHost(const Options& options, RowOutput rowOutput, InOrder& output, std::size_t index,
+             const std::string& path)
+        : options_(options), atOnce_(rowOutput.atOnce), formatter_(options, rowOutput.color),
+          output_(output), index_(index), path_(path) {}
 
     const std::string& searchText() override { return options_.term; }
     std::size_t termCount() override { return options_.terms.size(); }
@@ -48,9 +57,13 @@ public:
     void yieldToEvents() override {}
     void addResult(const gq::ResultRow& row) override {
         ++rows_;
-        output_.row(index_, row);
+        ++heldRows_;
+        formatter_.append(row, held_);
+        if (atOnce_ || held_.size() >= kBlockBytes)
+            handOver();
     }
     void reportError(const std::string&, int, const std::string& description) override {
+        handOver();
         output_.failure(index_, path_, description);
     }
 
@@ -61,18 +74,36 @@ public:
             gq::Workbook& workbook = application->workbooks().open(path_);
             auto counts = options_.multiple ? gq::ExcelSearchWorkbookCombo(path_, &workbook, *this)
                                             : gq::ExcelSearchWorkbook(path_, &workbook, *this);
+            handOver();
             output_.done(index_, path_, rows_, &counts);
             return;
         } catch (const gq::Error& error) {
+            handOver();
             output_.failure(index_, path_, error.what());
         } catch (const std::bad_alloc&) {
+            handOver();
             output_.failure(index_, path_, "Not enough memory to read the file");
         }
         output_.done(index_, path_, rows_, nullptr);
     }
 
 private:
+    static constexpr std::size_t kBlockBytes = 1 << 15;
+
+    // The rows formatted so far go to the ordered output.
+    void handOver() {
+        if (heldRows_ == 0)
+            return;
+        output_.rows(index_, held_, heldRows_);
+        held_.clear();
+        heldRows_ = 0;
+    }
+
     const Options& options_;
+    bool atOnce_;
+    gq::cli::RowFormatter formatter_;
+    std::string held_;
+    std::size_t heldRows_ = 0;
     InOrder& output_;
     std::size_t index_;
     const std::string& path_;
@@ -80,13 +111,13 @@ private:
 };
 
 // Searches the files with `threads` workers, each taking the next file not yet taken.
-void SearchAll(const Options& options, const std::vector<std::string>& files, unsigned threads,
-               InOrder& output) {
+void SearchAll(const Options& options, RowOutput rowOutput, const std::vector<std::string>& files,
+               unsigned threads, InOrder& output) {
     std::atomic<std::size_t> next = 0;
     auto work = [&] {
         for (std::size_t index; (index = next++) < files.size();) {
             output.waitForStart(index);
-            FileHost(options, output, index, files[index]).search();
+            FileHost(options, rowOutput, output, index, files[index]).search();
         }
     };
     std::vector<std::thread> workers;
@@ -142,7 +173,7 @@ int main(int argc, char** argv) {
     InOrder output(files.size(), 2 * threads, printer, progress, countsNamed);
     for (const auto& [path, reason] : walkFailures)
         output.failureNow(path, reason);
-    SearchAll(options, files, threads, output);
+    SearchAll(options, {color, stdoutIsTerminal}, files, threads, output);
     progress.withoutLine([&] {
         printer.flush();
         if (!options.stats)
