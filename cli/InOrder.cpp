@@ -20,9 +20,9 @@ void InOrder::waitForStart(std::size_t index) {
 void InOrder::rows(std::size_t index, std::string_view bytes, std::size_t count) {
     std::unique_lock lock(mutex_);
     rows_ += count;
-    // The file whose turn it is prints its rows as they come, without keeping them.
     if (bytes.empty())
         return;
+    // The file whose turn it is prints its rows as they come, without keeping them.
     if (index == head_)
         printer_.write(bytes);
     else

@@ -130,17 +130,25 @@ private:
     std::uint32_t numberFormat_ = kNoNumberFormat;
 };
 
+// Room for the letters of any column an int can name.
+constexpr std::size_t kMaxColumnLetters = 8;
+
+// Writes a column's letters so that they end at `end`; returns where they begin.
+char* ColumnLettersEndingAt(char* end, long long column) {
+    for (long long n = column; n > 0; n = (n - 1) / 26)
+        *--end = static_cast<char>('A' + (n - 1) % 26);
+    return end;
+}
+
 // A cell's location ("C7"), row and column as a result row gives them, written over the row's
 // previous ones without allocating.
 void SetPlace(ResultRow& row, std::uint32_t r, std::uint32_t c) {
     char digits[16];
     row.row.assign(digits, std::to_chars(digits, digits + sizeof digits, r).ptr);
     row.col.assign(digits, std::to_chars(digits, digits + sizeof digits, c).ptr);
-    char letters[8];
-    char* first = letters + sizeof letters;
-    for (std::uint32_t n = c; n > 0; n = (n - 1) / 26)
-        *--first = static_cast<char>('A' + (n - 1) % 26);
-    row.location.assign(first, letters + sizeof letters);
+    char letters[kMaxColumnLetters];
+    row.location.assign(ColumnLettersEndingAt(letters + sizeof letters, c),
+                        letters + sizeof letters);
     row.location += row.row;
 }
 
@@ -466,10 +474,9 @@ SearchCounts ExcelSearchWorkbookCombo(const std::string& path, Workbook* workboo
 }
 
 std::string ColumnLetters(int column) {
-    std::string letters;
-    for (int n = column; n > 0; n = (n - 1) / 26)
-        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
-    return letters;
+    char letters[kMaxColumnLetters];
+    return std::string(ColumnLettersEndingAt(letters + sizeof letters, column),
+                       letters + sizeof letters);
 }
 
 std::string FileNameOfPath(const std::string& path) {

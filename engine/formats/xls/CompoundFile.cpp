@@ -2,6 +2,7 @@
 
 #include "Error.h"
 #include "Utf8.h"
+#include "XlsStream.h"
 
 #include <unistd.h>
 
@@ -22,29 +23,6 @@ constexpr std::size_t kMaxDirectorySectors = 1 << 12;
 
 [[noreturn]] void Damaged() {
     throw Error(std::string(kNotAWorkbook) + ": its compound-file container is damaged");
-}
-
-std::uint16_t Le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t Le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void ReadAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t count) {
-    while (count > 0) {
-        const ssize_t got = ::pread(fd, buffer, count, static_cast<off_t>(offset));
-        if (got < 0)
-            throw Error(std::string(kNotAWorkbook) + ": the file cannot be read");
-        if (got == 0)
-            throw Error(std::string(kNotAWorkbook) +
-                        ": the workbook stream cannot be read to its end (the file is cut off "
-                        "or its container is broken)");
-        buffer += got;
-        count -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
 }
 
 } // namespace
@@ -70,7 +48,7 @@ public:
                 run += unitBytes;
             }
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(run, count));
-            ReadAt(fd_, start, buffer, n);
+            ReadFileAt(fd_, start, buffer, n);
             buffer += n;
             count -= n;
             offset += n;
@@ -84,6 +62,21 @@ private:
     std::uint64_t size_;
 };
 
+void ReadFileAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t count) {
+    while (count > 0) {
+        const ssize_t got = ::pread(fd, buffer, count, static_cast<off_t>(offset));
+        if (got < 0)
+            throw Error(std::string(kNotAWorkbook) + ": the file cannot be read");
+        if (got == 0)
+            throw Error(std::string(kNotAWorkbook) +
+                        ": the workbook stream cannot be read to its end (the file is cut off "
+                        "or its container is broken)");
+        buffer += got;
+        count -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+}
+
 bool CompoundFile::HasSignature(const std::uint8_t* head, std::size_t size) {
     static const std::uint8_t kSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     return size >= sizeof kSignature && std::memcmp(head, kSignature, sizeof kSignature) == 0;
@@ -93,28 +86,28 @@ CompoundFile::CompoundFile(int fd, std::uint64_t fileSize) : fd_(fd), fileSize_(
     std::uint8_t header[kHeaderBytes];
     if (fileSize_ < kHeaderBytes)
         Damaged();
-    ReadAt(fd_, 0, header, kHeaderBytes);
-    if (!HasSignature(header, kHeaderBytes) || Le16(header + 0x1C) != 0xFFFE)
+    ReadFileAt(fd_, 0, header, kHeaderBytes);
+    if (!HasSignature(header, kHeaderBytes) || U16(header + 0x1C) != 0xFFFE)
         Damaged();
-    sectorShift_ = Le16(header + 0x1E);
-    miniShift_ = Le16(header + 0x20);
+    sectorShift_ = U16(header + 0x1E);
+    miniShift_ = U16(header + 0x20);
     if (sectorShift_ < 7 || sectorShift_ > 16 || miniShift_ < 2 || miniShift_ >= sectorShift_)
         Damaged();
-    version3_ = Le16(header + 0x1A) != 4;
-    miniCutoff_ = Le32(header + 0x38);
+    version3_ = U16(header + 0x1A) != 4;
+    miniCutoff_ = U32(header + 0x38);
     const std::uint64_t sectorBytes = std::uint64_t{1} << sectorShift_;
     // Sectors follow the header's sector; the last may be cut short where a writer left it so.
     fileSectors_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
         (fileSize_ + sectorBytes - 1) / sectorBytes - 1, kLastRegularSector));
-    firstDirectorySector_ = Le32(header + 0x30);
-    firstMiniFatSector_ = Le32(header + 0x3C);
-    miniFatSectors_ = Le32(header + 0x40);
+    firstDirectorySector_ = U32(header + 0x30);
+    firstMiniFatSector_ = U32(header + 0x3C);
+    miniFatSectors_ = U32(header + 0x40);
 
     // The sectors of the allocation table: 109 named in the header, the rest in a chain of
     // sectors that each end with the next one's number. Only those that cover the file's own
     // sectors are read: a table that claims more costs no more memory than the file has sectors.
     const std::size_t perSector = static_cast<std::size_t>(sectorBytes / 4);
-    const std::uint32_t claimed = Le32(header + 0x2C);
+    const std::uint32_t claimed = U32(header + 0x2C);
     if (claimed > fileSectors_)
         Damaged();
     const std::uint32_t fatSectors = std::min<std::uint32_t>(
@@ -122,17 +115,17 @@ CompoundFile::CompoundFile(int fd, std::uint64_t fileSize) : fd_(fd), fileSize_(
     std::vector<std::uint32_t> fatList;
     fatList.reserve(fatSectors);
     for (std::size_t i = 0; i < kHeaderFatSectors && fatList.size() < fatSectors; ++i)
-        fatList.push_back(Le32(header + 0x4C + 4 * i));
+        fatList.push_back(U32(header + 0x4C + 4 * i));
     std::vector<std::uint8_t> sector(static_cast<std::size_t>(sectorBytes));
     std::vector<bool> seen(fileSectors_);
-    for (std::uint32_t next = Le32(header + 0x44); fatList.size() < fatSectors;) {
+    for (std::uint32_t next = U32(header + 0x44); fatList.size() < fatSectors;) {
         if (next >= fileSectors_ || seen[next])
             Damaged();
         seen[next] = true;
         readSector(next, sector.data());
         for (std::size_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i)
-            fatList.push_back(Le32(sector.data() + 4 * i));
-        next = Le32(sector.data() + 4 * (perSector - 1));
+            fatList.push_back(U32(sector.data() + 4 * i));
+        next = U32(sector.data() + 4 * (perSector - 1));
     }
     fat_ = readTable(fatList);
     readEntries();
@@ -147,7 +140,7 @@ void CompoundFile::readSector(std::uint32_t sector, std::uint8_t* buffer) const 
     const std::uint64_t sectorBytes = std::uint64_t{1} << sectorShift_;
     const std::uint64_t at = (std::uint64_t{sector} + 1) << sectorShift_;
     const std::size_t present = static_cast<std::size_t>(std::min(sectorBytes, fileSize_ - at));
-    ReadAt(fd_, at, buffer, present);
+    ReadFileAt(fd_, at, buffer, present);
     std::memset(buffer + present, 0, static_cast<std::size_t>(sectorBytes) - present);
 }
 
@@ -159,7 +152,7 @@ CompoundFile::readTable(const std::vector<std::uint32_t>& sectors) const {
     for (std::size_t i = 0; i < sectors.size(); ++i) {
         readSector(sectors[i], bytes.data());
         for (std::size_t k = 0; k < sectorBytes / 4; ++k)
-            table[i * (sectorBytes / 4) + k] = Le32(bytes.data() + 4 * k);
+            table[i * (sectorBytes / 4) + k] = U32(bytes.data() + 4 * k);
     }
     return table;
 }
@@ -201,19 +194,19 @@ void CompoundFile::readEntries() {
     auto entryAt = [&](std::size_t index) {
         const std::uint8_t* e = bytes.data() + index * kEntryBytes;
         Entry entry;
-        const std::size_t nameBytes = std::min<std::size_t>(Le16(e + 0x40), 64);
+        const std::size_t nameBytes = std::min<std::size_t>(U16(e + 0x40), 64);
         Utf16Decoder units;
         for (std::size_t i = 0; i + 1 < nameBytes; i += 2) {
-            const char16_t unit = Le16(e + i);
+            const char16_t unit = U16(e + i);
             if (unit == 0)
                 break;
             units.add(entry.name, unit);
         }
         units.finish(entry.name);
         entry.stream = e[0x42] == 2;
-        entry.start = Le32(e + 0x74);
+        entry.start = U32(e + 0x74);
         entry.size =
-            version3_ ? Le32(e + 0x78) : Le32(e + 0x78) | (std::uint64_t{Le32(e + 0x7C)} << 32);
+            version3_ ? U32(e + 0x78) : U32(e + 0x78) | (std::uint64_t{U32(e + 0x7C)} << 32);
         return entry;
     };
     if (bytes[0x42] != 5)
@@ -224,8 +217,8 @@ void CompoundFile::readEntries() {
     // The root's children form a tree through their sibling links; each is met once. The root
     // itself has no siblings, so any it claims must lead nowhere or to an entry met twice.
     std::vector<bool> seen(count);
-    std::vector<std::uint32_t> pending{Le32(bytes.data() + 0x44), Le32(bytes.data() + 0x48),
-                                       Le32(bytes.data() + 0x4C)};
+    std::vector<std::uint32_t> pending{U32(bytes.data() + 0x44), U32(bytes.data() + 0x48),
+                                       U32(bytes.data() + 0x4C)};
     seen[0] = true;
     while (!pending.empty()) {
         const std::uint32_t index = pending.back();
@@ -236,8 +229,8 @@ void CompoundFile::readEntries() {
             Damaged();
         seen[index] = true;
         const std::uint8_t* e = bytes.data() + std::size_t{index} * kEntryBytes;
-        pending.push_back(Le32(e + 0x44));
-        pending.push_back(Le32(e + 0x48));
+        pending.push_back(U32(e + 0x44));
+        pending.push_back(U32(e + 0x48));
         if (e[0x42] == 1 || e[0x42] == 2)
             rootEntries_.push_back(entryAt(index));
     }

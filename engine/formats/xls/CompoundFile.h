@@ -17,6 +17,10 @@ public:
     virtual void read(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) = 0;
 };
 
+// Fills `count` bytes of the file from `offset`; throws gq::Error when the file cannot give them
+// (cut off, or unreadable).
+void ReadFileAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t count);
+
 // An OLE2 compound file: the storage that legacy workbooks (and encrypted packages) travel in.
 // Every chain of sectors is checked against the file's size and for loops before it is used, so a
 // damaged container costs a plain error, never a long read.

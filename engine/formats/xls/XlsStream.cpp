@@ -35,15 +35,7 @@ public:
     WholeFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
     std::uint64_t size() const override { return size_; }
     void read(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) override {
-        while (count > 0) {
-            const ssize_t got = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
-            if (got <= 0)
-                Damaged("the workbook stream cannot be read to its end (the file is cut off or "
-                        "its container is broken)");
-            buffer += got;
-            count -= static_cast<std::size_t>(got);
-            offset += static_cast<std::uint64_t>(got);
-        }
+        ReadFileAt(fd_, offset, buffer, count);
     }
 
 private:
