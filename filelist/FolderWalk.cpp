@@ -1,6 +1,6 @@
 #include "FolderWalk.h"
 
-#include <QString>
+#include "CaseMapping.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -40,7 +40,28 @@ std::string AsciiLower(std::string text) {
 }
 
 bool IsUtf8(const std::string& text) {
-    return IsAscii(text) || QString::fromUtf8(text).toUtf8() == QByteArray::fromStdString(text);
+    std::u32string decoded;
+    return IsAscii(text) || DecodeUtf8Strictly(text, decoded);
+}
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+    if (c < 0x10000) {
+        out.push_back(static_cast<char16_t>(c));
+    } else {
+        out.push_back(static_cast<char16_t>(0xD7C0 + (c >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 | (c & 0x3FF)));
+    }
+}
+
+// A name as UTF-16 with each character case-folded, the form in which the window's toolkit
+// orders and matches names; bytes that are not UTF-8 stand as U+FFFD.
+std::u16string Folded(const std::string& name) {
+    std::u32string decoded;
+    DecodeUtf8Strictly(name, decoded);
+    std::u16string folded;
+    for (char32_t c : decoded)
+        AppendUtf16(folded, FoldCase(c));
+    return folded;
 }
 
 // Case-insensitive name order, the exact bytes breaking ties. Each name's key is made once; an
@@ -56,14 +77,11 @@ void SortNames(std::vector<std::string>& names) {
             names[i] = std::move(keyed[i].second);
         return;
     }
-    std::vector<std::pair<QString, std::string>> keyed;
+    std::vector<std::pair<std::u16string, std::string>> keyed;
     keyed.reserve(names.size());
     for (std::string& name : names)
-        keyed.emplace_back(QString::fromUtf8(name), std::move(name));
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-        int order = a.first.compare(b.first, Qt::CaseInsensitive);
-        return order != 0 ? order < 0 : a.second < b.second;
-    });
+        keyed.emplace_back(Folded(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
     for (std::size_t i = 0; i < names.size(); ++i)
         names[i] = std::move(keyed[i].second);
 }
@@ -103,21 +121,21 @@ class NamePattern {
 public:
     explicit NamePattern(const std::string& pattern)
         : all_(pattern == "*.*" || pattern == "*"), ascii_(IsAscii(pattern)),
-          lowered_(AsciiLower(pattern)), folded_(QString::fromUtf8(pattern).toCaseFolded()) {}
+          lowered_(AsciiLower(pattern)), folded_(Folded(pattern)) {}
 
     bool matches(const std::string& name) const {
         if (all_)
             return true;
         if (ascii_ && IsAscii(name))
             return WildcardMatch(AsciiLower(name), lowered_);
-        return WildcardMatch(QString::fromUtf8(name).toCaseFolded(), folded_);
+        return WildcardMatch(Folded(name), folded_);
     }
 
 private:
     bool all_;
     bool ascii_;
     std::string lowered_;
-    QString folded_;
+    std::u16string folded_;
 };
 
 // FileCanBeOpened for a name in an open folder: the names are short, so the system does not walk
@@ -200,15 +218,11 @@ bool HasUnmappableChars(const std::string& name) {
     if (IsAscii(name))
         return std::any_of(name.begin(), name.end(),
                            [](char c) { return c < 32 || c == 127 || c == '?'; });
-    QString text = QString::fromUtf8(name);
-    if (text.toUtf8() != QByteArray::fromStdString(name))
-        return true; // not valid UTF-8
-    for (QChar c : text) {
-        ushort code = c.unicode();
-        if (code < 32 || (code >= 127 && code <= 159) || code == u'?')
-            return true;
-    }
-    return false;
+    std::u32string text;
+    if (!DecodeUtf8Strictly(name, text))
+        return true;
+    return std::any_of(text.begin(), text.end(),
+                       [](char32_t c) { return c < 32 || (c >= 127 && c <= 159) || c == U'?'; });
 }
 
 bool NameMatches(const std::string& name, const std::string& pattern) {

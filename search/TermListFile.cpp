@@ -1,9 +1,8 @@
 #include "TermListFile.h"
 
+#include "CaseMapping.h"
 #include "Error.h"
-
-#include <QByteArray>
-#include <QString>
+#include "Utf8.h"
 
 #include <filesystem>
 #include <fstream>
@@ -27,17 +26,16 @@ bool IsSpacesOnly(const std::string& line) {
 } // namespace
 
 std::string ToUtf8(const std::string& bytes) {
-    QByteArray raw = QByteArray::fromStdString(bytes);
-    QString decoded = QString::fromUtf8(raw);
-    if (decoded.toUtf8() == raw)
+    std::u32string decoded;
+    if (DecodeUtf8Strictly(bytes, decoded))
         return bytes;
-    QString text;
-    text.reserve(static_cast<qsizetype>(bytes.size()));
+    std::string text;
+    text.reserve(bytes.size());
     for (unsigned char byte : bytes) {
         char16_t high = byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : 0;
-        text += QChar(high ? high : static_cast<char16_t>(byte));
+        AppendUtf8(text, high ? high : byte);
     }
-    return text.toStdString();
+    return text;
 }
 
 std::vector<std::string> ReadTermListFile(const std::string& path) {

@@ -1,8 +1,7 @@
 #include "Pattern.h"
 
+#include "CaseMapping.h"
 #include "Utf8.h"
-
-#include <QChar>
 
 #include <cstdint>
 #include <cstring>
@@ -39,7 +38,7 @@ void LowerCaseInto(std::string_view text, std::string& out) {
         if (i - start == 1 && c >= 0x80) // an invalid byte: keep it untouched
             out.push_back(static_cast<char>(b));
         else
-            AppendUtf8(out, QChar::toLower(c));
+            AppendUtf8(out, LowerCase(c));
     }
 }
 
@@ -206,7 +205,7 @@ const std::bitset<128>& AsciiLoweredFromOthers() {
     static const std::bitset<128> lowered = [] {
         std::bitset<128> found;
         for (char32_t c = 0x80; c <= 0x10FFFF; ++c)
-            if (char32_t l = QChar::toLower(c); l < 0x80)
+            if (char32_t l = LowerCase(c); l < 0x80)
                 found.set(l);
         return found;
     }();

@@ -4,9 +4,6 @@
 #include "Pattern.h"
 #include "Spreadsheet.h"
 
-#include <QDir>
-#include <QTemporaryFile>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +12,9 @@
 #include <bitset>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -151,6 +150,31 @@ void SetPlace(ResultRow& row, std::uint32_t r, std::uint32_t c) {
                         letters + sizeof letters);
     row.location += row.row;
 }
+
+// The text export of a sheet: a private (0600) file with a name of its own in the temporary
+// folder ($TMPDIR, else /tmp), removed when the scan ends.
+class ExportFile {
+public:
+    ExportFile() {
+        const char* tmpdir = std::getenv("TMPDIR");
+        std::string folder = tmpdir && *tmpdir ? tmpdir : "/tmp";
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        path_ = folder + "/gridquest-export-XXXXXX.txt";
+        const int fd = ::mkostemps(path_.data(), 4, O_CLOEXEC);
+        if (fd < 0)
+            throw Error("The temporary text export cannot be created in " + folder);
+        ::close(fd);
+    }
+    ~ExportFile() { ::unlink(path_.c_str()); }
+    ExportFile(const ExportFile&) = delete;
+    ExportFile& operator=(const ExportFile&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 class WorkbookScan {
 public:
@@ -363,21 +387,13 @@ private:
         row_.location.clear();
         row_.row.clear();
         row_.col.clear();
-        if (!export_) {
-            export_.emplace(QDir::tempPath() + "/gridquest-export-XXXXXX.txt");
-            if (!export_->open())
-                throw Error("The temporary text export cannot be created in " +
-                            QDir::tempPath().toStdString());
-            export_->close();
-        }
-        std::string exportPath = export_->fileName().toStdString();
+        if (!export_)
+            export_ = std::make_unique<ExportFile>();
+        const std::string& exportPath = export_->path();
         // Emptied first, so that the reader never sees the previous sheet's lines.
-        if (!export_->open() || !export_->resize(0))
-            throw Error("The temporary text export cannot be written");
-        export_->close();
-        int fd = ::open(exportPath.c_str(), O_RDWR | O_CLOEXEC);
+        int fd = ::open(exportPath.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
         if (fd < 0)
-            throw Error("The temporary text export cannot be opened");
+            throw Error("The temporary text export cannot be written");
         std::string line; // a physical line may span blocks
         bool going = true;
         auto readAvailable = [&] {
@@ -457,9 +473,9 @@ private:
     bool reportedBadPattern_ = false;
     std::string lowered_;
     bool loweredReady_ = false;
-    ResultRow row_;                        // made again for every result row, in the same storage
-    std::uint32_t lines_ = 0;              // counts on across worksheets
-    std::optional<QTemporaryFile> export_; // private (0600), unique, removed when the scan ends
+    ResultRow row_;           // made again for every result row, in the same storage
+    std::uint32_t lines_ = 0; // counts on across worksheets
+    std::unique_ptr<ExportFile> export_;
 };
 
 } // namespace

@@ -5,9 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <random>
 
 namespace {
 
@@ -174,6 +178,47 @@ TEST_F(FolderWalkTest, ScanAddsWhatListingEachWalkedFolderGives) {
                     expected.push_back(folder + name);
         EXPECT_EQ(gq::FolderWalk().FilesInTree(root(), pattern), expected) << pattern;
     }
+}
+
+// The window's toolkit orders and matches names; the walk must do the same without it.
+TEST_F(FolderWalkTest, OrdersAndMatchesNamesBeyondAsciiAsTheToolkitDoes) {
+    // Letters whose cases differ in length, fold to ASCII, or lie beyond the basic plane.
+    const std::vector<std::string> letters = {
+        "a",        "B",        "\xC3\x84",         "\xC3\xA4",         "\xCE\xA9",
+        "\xCF\x89", "\xC3\x9F", "\xE1\xBA\x9E",     "\xE2\x84\xAA",     "k",
+        "\xC7\x85", "\xC7\x86", "\xF0\x90\x90\x80", "\xF0\x90\x90\xA8", "\xEF\xAC\x80",
+        "\xC4\xB0", "i"};
+    std::mt19937 random(11);
+    std::vector<std::string> names;
+    for (int n = 0; n < 60; ++n) {
+        std::string name;
+        for (int k = 1 + static_cast<int>(random() % 3); k > 0; --k)
+            name += letters[random() % letters.size()];
+        const std::string path = root() + "/" + name;
+        if (std::find(names.begin(), names.end(), path) == names.end()) {
+            make(name);
+            names.push_back(path);
+        }
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int order =
+            QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a < b;
+    });
+    EXPECT_EQ(gq::FolderWalk().FilesInTree(root(), "*"), names);
+
+    // '?' stands for a UTF-16 unit here but for a character in a regular expression: the
+    // references leave it out.
+    for (const char* pattern :
+         {"*\xC3\xA4*", "\xCF\x89*", "*\xF0\x90\x90\x80", "*K*", "*SS*", "*\xE1\xBA\x9E*"})
+        for (const std::string& path : names) {
+            const std::string name = path.substr(path.rfind('/') + 1);
+            const QRegularExpression wildcard(QRegularExpression::wildcardToRegularExpression(
+                QString::fromStdString(pattern).toCaseFolded()));
+            EXPECT_EQ(gq::NameMatches(name, pattern),
+                      wildcard.match(QString::fromStdString(name).toCaseFolded()).hasMatch())
+                << name << " " << pattern;
+        }
 }
 
 TEST_F(FolderWalkTest, FileNamesThatAreNotUtf8AreNotListed) {

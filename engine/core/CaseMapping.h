@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace gq {
+
+// A code point lower-cased, and case-folded (one code point for one), exactly as Qt maps them:
+// the tables are made from Qt's when the project is built, so that programs without Qt match
+// text as the window does.
+char32_t LowerCase(char32_t c);
+char32_t FoldCase(char32_t c);
+
+// Strict UTF-8 (no overlong forms, surrogates or code points past U+10FFFF) as code points, as
+// Qt decodes it: each byte that starts no valid sequence stands as U+FFFD. Returns whether the
+// text was valid throughout.
+bool DecodeUtf8Strictly(std::string_view text, std::u32string& out);
+
+} // namespace gq
