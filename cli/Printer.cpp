@@ -3,6 +3,7 @@
 #include "Utf8.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <tuple>
@@ -49,9 +50,23 @@ public:
         std::memcpy(at_, text.data(), text.size());
         at_ += text.size();
     }
-    // At most twice the text's bytes.
+    // At most twice the text's bytes. Eight bytes at a time go as they are when none of them is
+    // below 0x0E (TAB, LF and CR are) or a backslash: the top bit of (w - n) & ~w marks a byte
+    // of w below n, and a zero byte of w ^ backslashes marks a backslash.
     void putEscaped(std::string_view text) {
-        for (char c : text) {
+        static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+        static constexpr std::uint64_t kTops = 0x80 * kOnes;
+        std::size_t i = 0;
+        for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
+            std::memcpy(&word, text.data() + i, 8);
+            const std::uint64_t backslashes = word ^ ('\\' * kOnes);
+            if (((word - 0x0E * kOnes) & ~word & kTops) |
+                ((backslashes - kOnes) & ~backslashes & kTops))
+                break;
+            std::memcpy(at_, &word, 8);
+            at_ += 8;
+        }
+        for (char c : text.substr(i)) {
             if (char escape = kEscapes[static_cast<unsigned char>(c)]) {
                 *at_++ = '\\';
                 c = escape;

@@ -9,23 +9,27 @@
 namespace gq {
 
 void LowerCaseInto(std::string_view text, std::string& out) {
-    // The ASCII run that nearly all text starts with (found eight bytes at a time) lowers byte
-    // for byte without a branch; the rest goes character by character.
+    // The ASCII run that nearly all text starts with lowers eight bytes at a time: in a word of
+    // ASCII bytes, adding 0x3F sets a byte's top bit from 'A' up and adding 0x25 from past 'Z'
+    // on, without a carry between bytes; where the two differ the byte is a capital, and its
+    // 0x20 bit is set. The rest goes character by character.
+    static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    static constexpr std::uint64_t kTops = 0x80 * kOnes;
+    out.resize(text.size());
+    char* lowered = out.data(); // a char store through out[] would make every pass reload it
     std::size_t i = 0;
     for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
         std::memcpy(&word, text.data() + i, 8);
-        if (word & 0x8080808080808080ull)
+        if (word & kTops)
             break;
+        const std::uint64_t capitals =
+            ((word + (0x80 - 'A') * kOnes) ^ (word + (0x7F - 'Z') * kOnes)) & kTops;
+        word |= capitals >> 2;
+        std::memcpy(lowered + i, &word, 8);
     }
-    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80)
-        ++i;
+    for (unsigned char b; i < text.size() && (b = static_cast<unsigned char>(text[i])) < 0x80; ++i)
+        lowered[i] = static_cast<char>(b + (static_cast<unsigned char>(b - 'A') < 26 ? 32 : 0));
     out.resize(i);
-    char* lowered = out.data(); // a char store through out[] would make every pass reload it
-    const char* source = text.data();
-    for (std::size_t k = 0; k < i; ++k) {
-        const char c = source[k];
-        lowered[k] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
-    }
     while (i < text.size()) {
         unsigned char b = static_cast<unsigned char>(text[i]);
         if (b < 0x80) {

@@ -1,4 +1,6 @@
+#include "CaseMapping.h"
 #include "Pattern.h"
+#include "Utf8.h"
 #include "WorkbookSearch.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +137,30 @@ TEST(SearchPattern, NeedsWhatEveryMatchHolds) {
     EXPECT_FALSE(gq::SearchPattern("pm", false).couldMatchTextOf(pm));
     EXPECT_FALSE(gq::SearchPattern("[ab]m", true).couldMatchTextOf(pm));
     EXPECT_FALSE(gq::SearchPattern("[ab", true).couldMatchTextOf(pm)); // malformed: no match
+}
+
+// The word-at-a-time ASCII run must lower exactly as the character-by-character rest does.
+TEST(LowerCase, LowersEveryCharacterWhereverItStandsInTheText) {
+    const std::string pieces[] = {"A", "Z", "a", "z", "@", "[", "`", "{", "\x7F", "\x01", "M",
+                                  "\xC3\x84", "\xCE\xA9", "\xE2\x84\xAA", "\xFF", "\xC3"};
+    std::mt19937 random(5);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        for (int n = static_cast<int>(random() % 40); n > 0; --n)
+            text += pieces[random() % (round % 2 ? std::size(pieces) : 11)];
+        std::string expected;
+        for (std::size_t i = 0; i < text.size();) {
+            const std::size_t start = i;
+            const char32_t c = gq::NextCodePoint(text, i);
+            if (i - start == 1 && c >= 0x80)
+                expected += text[start];
+            else
+                gq::AppendUtf8(expected, gq::LowerCase(c));
+        }
+        std::string lowered = "left over";
+        gq::LowerCaseInto(text, lowered);
+        ASSERT_EQ(lowered, expected) << testing::PrintToString(text);
+    }
 }
 
 TEST(SharedRoutines, ColumnLettersAreBijectiveBase26) {
