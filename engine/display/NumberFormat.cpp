@@ -80,17 +80,23 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 // conversion: m x 10^-k with m below 10^15 that reads back as the magnitude is that rounding,
 // since it then lies within half a unit in the last place of it and a 15-digit step is wider
 // than two such units. False when no such m is found (the value needs more digits).
-bool FifteenDigitsQuickly(double magnitude, Decimal& d) {
+bool FifteenDigitsQuickly(double magnitude, std::uint64_t& m, int& k) {
     if (!(magnitude >= 1e-7 && magnitude < 1e15))
         return false;
     // floor(log10(magnitude)), or one less: log10(2) ~ 78913 / 2^18.
     const int decimalExponent = (std::ilogb(magnitude) * 78913) >> 18;
-    int k = 14 - decimalExponent;
+    k = 14 - decimalExponent;
     double scaled = magnitude * kExactPowersOfTen[k];
     if (scaled >= 1e15)
         scaled = magnitude * kExactPowersOfTen[--k];
-    const auto m = static_cast<std::uint64_t>(std::llround(scaled));
-    if (m == 0 || static_cast<double>(m) / kExactPowersOfTen[k] != magnitude)
+    m = static_cast<std::uint64_t>(std::llround(scaled));
+    return m != 0 && static_cast<double>(m) / kExactPowersOfTen[k] == magnitude;
+}
+
+bool FifteenDigitsQuickly(double magnitude, Decimal& d) {
+    std::uint64_t m;
+    int k;
+    if (!FifteenDigitsQuickly(magnitude, m, k))
         return false;
     auto end = std::to_chars(d.digit, d.digit + sizeof d.digit, m).ptr;
     d.count = static_cast<int>(end - d.digit);
@@ -294,6 +300,9 @@ struct Section {
     long long fixedDen = 0;
     int shift = 0; // decimal exponent shift: +2 per percent sign, -3 per scaling comma
     bool grouping = false, scientific = false, hasPoint = false;
+    // In a section of the usual shape (see PlainZeros), the integer placeholders that are '0';
+    // -1 in any other.
+    int plainZeros = -1;
     // dates
     int subDigits = 0;
     bool twelveHour = false, needsDate = false;
@@ -781,6 +790,44 @@ void BuildNumber(const std::vector<Tok>& toks, Section& sec) {
     }
 }
 
+// The usual shape of a number section, as "#,##0.00" or "0.0%": literals, integer placeholders
+// '#' then '0', the point and fraction placeholders all '0', literals, and no exponent. Its
+// integer and fraction digits come out whole, so its text is made without placeholder rules:
+// returns how many integer placeholders are '0', or -1 for any other shape.
+int PlainZeros(const Section& sec) {
+    if (sec.kind != Kind::Number || sec.scientific || sec.intCount == 0 || sec.intCount > 30 ||
+        sec.fracCount > 18)
+        return -1;
+    enum { Before, Int, Frac, After } part = Before;
+    int zeros = 0;
+    for (const Item& it : sec.items) {
+        switch (it.role) {
+        case Role::Literal:
+            if (part == Int || part == Frac)
+                part = After;
+            break;
+        case Role::Int:
+            if (part > Int || (it.ph != '0' && (it.ph != '#' || zeros > 0)))
+                return -1;
+            part = Int;
+            zeros += it.ph == '0';
+            break;
+        case Role::Point:
+            if (part != Int)
+                return -1;
+            part = Frac;
+            break;
+        case Role::Frac:
+            if (part != Frac || it.ph != '0')
+                return -1;
+            break;
+        default:
+            return -1;
+        }
+    }
+    return zeros;
+}
+
 // False for a section a spreadsheet would refuse (an exponent without digits).
 bool BuildSection(std::vector<Tok>& toks, Section& sec) {
     bool date = false, at = false, ph = false, general = false;
@@ -812,6 +859,7 @@ bool BuildSection(std::vector<Tok>& toks, Section& sec) {
         BuildNumber(toks, sec);
         if (sec.scientific && sec.expCount == 0)
             return false;
+        sec.plainZeros = PlainZeros(sec);
     }
     return true;
 }
@@ -913,7 +961,82 @@ std::string IntegerDigits(const Decimal& d) {
     return s;
 }
 
+// A section of the usual shape, from the value's 15 digits as an integer: the digits that
+// ToDecimal and roundAt give, rounded half up at the last decimal shown. False, having written
+// nothing, for a value of more digits or one whose shown digits take more than 64 bits.
+bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
+    static constexpr std::uint64_t kPowers[] = {1,
+                                                10,
+                                                100,
+                                                1000,
+                                                10000,
+                                                100000,
+                                                1000000,
+                                                10000000,
+                                                100000000,
+                                                1000000000,
+                                                10000000000,
+                                                100000000000,
+                                                1000000000000,
+                                                10000000000000,
+                                                100000000000000,
+                                                1000000000000000,
+                                                10000000000000000,
+                                                100000000000000000,
+                                                1000000000000000000};
+    std::uint64_t units = 0; // the value in steps of the last decimal shown
+    if (magnitude != 0) {
+        std::uint64_t m;
+        int k;
+        if (!FifteenDigitsQuickly(magnitude, m, k))
+            return false;
+        // The value shown is m x 10^-(k - shift); below 10^15, m keeps no digit at 10^16 steps.
+        const int drop = k - sec.shift - sec.fracCount;
+        if (drop >= 16) {
+            units = 0;
+        } else if (drop > 0) {
+            units = m / kPowers[drop] + (m % kPowers[drop] >= kPowers[drop] / 2);
+        } else if (drop >= -4) {
+            units = m * kPowers[-drop];
+        } else {
+            return false;
+        }
+    }
+    char digits[96];
+    char* end = digits + sizeof digits;
+    char* at = end;
+    // Fraction digits, then integer digits with their separators, written backwards.
+    std::uint64_t integer = units / kPowers[sec.fracCount];
+    std::uint64_t fraction = units % kPowers[sec.fracCount];
+    for (int j = 0; j < sec.fracCount; ++j, fraction /= 10)
+        *--at = static_cast<char>('0' + fraction % 10);
+    char* const fractionStart = at;
+    for (int position = 0; integer > 0 || position < sec.plainZeros; ++position, integer /= 10) {
+        if (sec.grouping && position > 0 && position % 3 == 0)
+            *--at = ',';
+        *--at = static_cast<char>('0' + integer % 10);
+    }
+    const std::string_view integerDigits(at, static_cast<std::size_t>(fractionStart - at));
+    const std::string_view fractionDigits(fractionStart,
+                                          static_cast<std::size_t>(end - fractionStart));
+    bool integerDone = false;
+    for (const Item& it : sec.items) {
+        if (it.role == Role::Literal) {
+            out += it.text;
+        } else if (it.role == Role::Int && !integerDone) {
+            out += integerDigits;
+            integerDone = true;
+        } else if (it.role == Role::Point) {
+            out += '.';
+            out += fractionDigits;
+        }
+    }
+    return true;
+}
+
 void RenderNumber(const Section& sec, double magnitude, std::string& out) {
+    if (sec.plainZeros >= 0 && RenderPlainNumber(sec, magnitude, out))
+        return;
     Decimal d = ToDecimal(magnitude);
     if (!d.zero())
         d.exp += sec.shift;

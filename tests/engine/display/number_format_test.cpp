@@ -298,6 +298,72 @@ TEST(NumberFormat, FifteenSignificantDigitsAreTheExactValueRounded) {
     }
 }
 
+// What a number format of the usual shape shows for a magnitude: its 15 significant digits (as
+// printf rounds them), shifted `shift` places, rounded half up at `decimals` places, grouped by
+// thousands when `grouping`.
+std::string UsualShape(double magnitude, int decimals, int shift, bool grouping, int zeros) {
+    char scientific[40];
+    std::snprintf(scientific, sizeof scientific, "%.14e", magnitude);
+    std::string digits = std::string(1, scientific[0]) + std::string(scientific + 2, 14);
+    int point = std::atoi(scientific + 17) + 1 + shift; // digits before the point
+    if (point < 0) {
+        digits.insert(0, static_cast<std::size_t>(-point), '0');
+        point = 0;
+    }
+    digits.append(static_cast<std::size_t>(std::max(0, point + decimals + 1)), '0');
+    const std::size_t keep = static_cast<std::size_t>(point + decimals);
+    std::string kept = "0" + digits.substr(0, keep); // room for a carry
+    if (digits[keep] >= '5') {
+        std::size_t i = kept.size() - 1;
+        for (; kept[i] == '9'; --i)
+            kept[i] = '0';
+        ++kept[i];
+    }
+    std::string integer = kept.substr(0, kept.size() - decimals);
+    integer.erase(0, std::min(integer.find_first_not_of('0'), integer.size()));
+    if (integer.size() < static_cast<std::size_t>(zeros))
+        integer.insert(0, zeros - integer.size(), '0');
+    for (int at = static_cast<int>(integer.size()) - 3; grouping && at > 0; at -= 3)
+        integer.insert(static_cast<std::size_t>(at), ",");
+    return decimals ? integer + "." + kept.substr(kept.size() - decimals) : integer;
+}
+
+TEST(NumberFormat, TheUsualShapesShowFifteenDigitsRoundedHalfUp) {
+    struct Shape {
+        const char* code;
+        int decimals, shift;
+        bool grouping;
+        int zeros;
+        const char* suffix;
+    };
+    const Shape shapes[] = {
+        {"0.00", 2, 0, false, 1, ""},
+        {"#,##0.00", 2, 0, true, 1, ""},
+        {"0%", 0, 2, false, 1, "%"},
+        {"0.00%", 2, 2, false, 1, "%"},
+        {"#,##0", 0, 0, true, 1, ""},
+        {"#.000000", 6, 0, false, 0, ""},
+        {"0.0,,\" M\"", 1, -6, false, 1, " M"},
+        {"000.000000000000000000", 18, 0, false, 3, ""},
+    };
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<double> values = {0,     0.5,        2.675, 1.005,   0.125,
+                                  9.995, 999999.995, 1e-7,  0.00049, 123456789012345.6,
+                                  1e15,  4.5e-8};
+    for (int i = 0; i < 20000; ++i) {
+        values.push_back(static_cast<double>(random() % 100000000) / 100);
+        values.push_back(static_cast<double>(random() % 100000) / 100000);
+        values.push_back(unit(random) * std::pow(10.0, static_cast<int>(random() % 36) - 18));
+    }
+    for (const Shape& shape : shapes)
+        for (double value : values)
+            ASSERT_EQ(Format(shape.code, value),
+                      UsualShape(value, shape.decimals, shape.shift, shape.grouping, shape.zeros) +
+                          shape.suffix)
+                << shape.code << " " << value;
+}
+
 TEST(NumberFormat, BuiltInIds) {
     EXPECT_EQ(gq::BuiltInFormatCode(0), "General");
     EXPECT_EQ(gq::BuiltInFormatCode(14), "m/d/yyyy");
