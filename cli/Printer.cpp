@@ -3,6 +3,7 @@
 #include "Utf8.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -50,29 +51,32 @@ public:
         std::memcpy(at_, text.data(), text.size());
         at_ += text.size();
     }
-    // At most twice the text's bytes. Eight bytes at a time go as they are when none of them is
-    // below 0x0E (TAB, LF and CR are) or a backslash: the top bit of (w - n) & ~w marks a byte
-    // of w below n, and a zero byte of w ^ backslashes marks a backslash.
+    // At most twice the text's bytes, taken eight at a time: the top bit of (w - n) & ~w marks
+    // the first byte of w below n (TAB, LF and CR are below 0x0E), and that of a zero byte of
+    // w ^ backslashes the first backslash; the bytes before the first mark go as they are.
     void putEscaped(std::string_view text) {
         static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
         static constexpr std::uint64_t kTops = 0x80 * kOnes;
         std::size_t i = 0;
-        for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
+        for (std::uint64_t word; i + 8 <= text.size();) {
             std::memcpy(&word, text.data() + i, 8);
             const std::uint64_t backslashes = word ^ ('\\' * kOnes);
-            if (((word - 0x0E * kOnes) & ~word & kTops) |
-                ((backslashes - kOnes) & ~backslashes & kTops))
-                break;
+            const std::uint64_t marks =
+                ((word - 0x0E * kOnes) & ~word) | ((backslashes - kOnes) & ~backslashes);
+            // Eight bytes are stored whatever comes: those past the plain ones are written over.
             std::memcpy(at_, &word, 8);
-            at_ += 8;
-        }
-        for (char c : text.substr(i)) {
-            if (char escape = kEscapes[static_cast<unsigned char>(c)]) {
-                *at_++ = '\\';
-                c = escape;
+            if (!(marks & kTops)) {
+                at_ += 8;
+                i += 8;
+                continue;
             }
-            *at_++ = c;
+            const auto plain = static_cast<std::size_t>(std::countr_zero(marks & kTops) / 8);
+            at_ += plain;
+            putEscapedByte(text[i + plain]);
+            i += plain + 1;
         }
+        for (char c : text.substr(i))
+            putEscapedByte(c);
     }
     // At most twice the text's bytes and kMaxColorBytes; no colour when `color` is null.
     void putColored(const char* color, std::string_view text) {
@@ -86,6 +90,14 @@ public:
     }
 
 private:
+    void putEscapedByte(char c) {
+        if (char escape = kEscapes[static_cast<unsigned char>(c)]) {
+            *at_++ = '\\';
+            c = escape;
+        }
+        *at_++ = c;
+    }
+
     std::string& out_;
     std::size_t start_;
     char* at_ = nullptr;
