@@ -1,9 +1,10 @@
 #include "Printer.h"
 
+#include "ByteWords.h"
+
 #include "Utf8.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -51,26 +52,21 @@ public:
         std::memcpy(at_, text.data(), text.size());
         at_ += text.size();
     }
-    // At most twice the text's bytes, taken eight at a time: the top bit of (w - n) & ~w marks
-    // the first byte of w below n (TAB, LF and CR are below 0x0E), and that of a zero byte of
-    // w ^ backslashes the first backslash; the bytes before the first mark go as they are.
+    // At most twice the text's bytes, taken eight at a time: the bytes before the first that
+    // may need escaping (below 0x0E, where TAB, LF and CR are, or a backslash) go as they are.
     void putEscaped(std::string_view text) {
-        static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-        static constexpr std::uint64_t kTops = 0x80 * kOnes;
         std::size_t i = 0;
-        for (std::uint64_t word; i + 8 <= text.size();) {
-            std::memcpy(&word, text.data() + i, 8);
-            const std::uint64_t backslashes = word ^ ('\\' * kOnes);
-            const std::uint64_t marks =
-                ((word - 0x0E * kOnes) & ~word) | ((backslashes - kOnes) & ~backslashes);
+        while (i + 8 <= text.size()) {
+            const std::uint64_t word = WordAt(text, i);
+            const std::uint64_t marks = MarkBelow(word, 0x0E) | MarkEqual(word, '\\');
             // Eight bytes are stored whatever comes: those past the plain ones are written over.
             std::memcpy(at_, &word, 8);
-            if (!(marks & kTops)) {
+            if (!marks) {
                 at_ += 8;
                 i += 8;
                 continue;
             }
-            const auto plain = static_cast<std::size_t>(std::countr_zero(marks & kTops) / 8);
+            const std::size_t plain = FirstMarked(marks);
             at_ += plain;
             putEscapedByte(text[i + plain]);
             i += plain + 1;

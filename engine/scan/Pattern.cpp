@@ -1,5 +1,6 @@
 #include "Pattern.h"
 
+#include "ByteWords.h"
 #include "CaseMapping.h"
 #include "Utf8.h"
 
@@ -13,17 +14,15 @@ void LowerCaseInto(std::string_view text, std::string& out) {
     // ASCII bytes, adding 0x3F sets a byte's top bit from 'A' up and adding 0x25 from past 'Z'
     // on, without a carry between bytes; where the two differ the byte is a capital, and its
     // 0x20 bit is set. The rest goes character by character.
-    static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    static constexpr std::uint64_t kTops = 0x80 * kOnes;
     out.resize(text.size());
     char* lowered = out.data(); // a char store through out[] would make every pass reload it
     std::size_t i = 0;
-    for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
-        std::memcpy(&word, text.data() + i, 8);
-        if (word & kTops)
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word = WordAt(text, i);
+        if (word & kByteTops)
             break;
         const std::uint64_t capitals =
-            ((word + (0x80 - 'A') * kOnes) ^ (word + (0x7F - 'Z') * kOnes)) & kTops;
+            ((word + (0x80 - 'A') * kByteOnes) ^ (word + (0x7F - 'Z') * kByteOnes)) & kByteTops;
         word |= capitals >> 2;
         std::memcpy(lowered + i, &word, 8);
     }
