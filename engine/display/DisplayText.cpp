@@ -19,28 +19,22 @@ const NumberFormat& DisplayText::formatOf(std::uint32_t style) {
     return *slot;
 }
 
-bool DisplayText::showsAsStored(std::uint32_t style) {
+bool DisplayText::judgeAsStored(std::uint32_t style) {
     const std::uint32_t code = styles_.codeIndex(style);
-    if (code == 0)
-        return true;
     if (asStored_.size() <= code)
         asStored_.resize(styles_.codeCount(), -1);
-    if (asStored_[code] < 0) {
-        // A format without a text section, or one that is "@" alone, passes any text through.
-        static constexpr std::string_view kProbe = "\x01\x02";
-        asStored_[code] = formatOf(style).formatText(kProbe) == kProbe;
-    }
+    // A format without a text section, or one that is "@" alone, passes any text through.
+    static constexpr std::string_view kProbe = "\x01\x02";
+    asStored_[code] = formatOf(style).formatText(kProbe) == kProbe;
     return asStored_[code] != 0;
 }
 
-const TextBounds& DisplayText::numberBounds(std::uint32_t style) {
+const TextBounds& DisplayText::judgeBounds(std::uint32_t style) {
     const std::uint32_t code = styles_.codeIndex(style);
     if (bounds_.size() <= code)
         bounds_.resize(styles_.codeCount());
-    auto& slot = bounds_[code];
-    if (!slot)
-        slot = formatOf(style).numberTextBounds();
-    return *slot;
+    bounds_[code] = formatOf(style).numberTextBounds();
+    return *bounds_[code];
 }
 
 void DisplayText::textOf(const Cell& cell, std::string& out) {

@@ -19,14 +19,28 @@ public:
     void textOf(const Cell& cell, std::string& out);
 
     // Whether a string cell of this style shows its text unchanged (the format adds nothing).
-    bool showsAsStored(std::uint32_t style);
+    bool showsAsStored(std::uint32_t style) {
+        const std::uint32_t code = styles_.codeIndex(style);
+        if (code == 0)
+            return true;
+        if (code < asStored_.size() && asStored_[code] >= 0)
+            return asStored_[code] != 0;
+        return judgeAsStored(style);
+    }
 
     // Styles with one format code show numbers alike: a key below the table's code count.
     std::uint32_t numberFormatKey(std::uint32_t style) const { return styles_.codeIndex(style); }
     // What the text of a finite number of this style can be made of.
-    const TextBounds& numberBounds(std::uint32_t style);
+    const TextBounds& numberBounds(std::uint32_t style) {
+        const std::uint32_t code = styles_.codeIndex(style);
+        if (code < bounds_.size() && bounds_[code])
+            return *bounds_[code];
+        return judgeBounds(style);
+    }
 
 private:
+    bool judgeAsStored(std::uint32_t style);
+    const TextBounds& judgeBounds(std::uint32_t style);
     void showOf(const Cell& cell, std::string& out);
     void throughTextSection(std::uint32_t style, std::string_view text, std::string& out);
     const NumberFormat& formatOf(std::uint32_t style);

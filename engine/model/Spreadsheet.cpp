@@ -17,11 +17,6 @@ namespace {
 
 bool g_failCreation = false;
 
-// A run never reaches past the sheet's last column, whatever a reader passed on.
-std::uint32_t RunWidth(const Cell& cell) {
-    return std::min(cell.repeat, kSheetColumns + 1 - std::min(cell.col, kSheetColumns));
-}
-
 // A line of the text export holds at most this much; the rest of a wider row is left out, so a
 // row of thousands of long cells costs a bounded line, not gigabytes.
 constexpr std::size_t kMaxExportLine = 4 << 20;
@@ -151,18 +146,6 @@ void Worksheet::forEachText(const TextVisitor& visitor) {
     }
     TextCells cells(*display_, false, visitor);
     reader_->readCells(index_, cells);
-}
-
-std::uint32_t SheetCell::row() const {
-    return cell_.row;
-}
-
-std::uint32_t SheetCell::column() const {
-    return cell_.col;
-}
-
-std::uint32_t SheetCell::repeat() const {
-    return RunWidth(cell_);
 }
 
 std::uint32_t SheetCell::sharedText() const {

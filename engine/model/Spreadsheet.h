@@ -2,6 +2,7 @@
 
 #include "Cell.h"
 
+#include <algorithm>
 #include <bitset>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,11 @@ inline constexpr std::uint32_t kNoNumberFormat = UINT32_MAX;
 
 inline constexpr std::uint32_t kSheetRows = 1048576;
 inline constexpr std::uint32_t kSheetColumns = 16384;
+
+// The columns a cell's run covers: never past the sheet's last column, whatever a reader passed.
+inline std::uint32_t RunWidth(const Cell& cell) {
+    return std::min(cell.repeat, kSheetColumns + 1 - std::min(cell.col, kSheetColumns));
+}
 
 enum class FileFormat { TextTabDelimited = -4158 };
 
@@ -55,9 +61,9 @@ private:
 // displayed text, made only when asked for.
 class SheetCell {
 public:
-    std::uint32_t row() const;
-    std::uint32_t column() const;
-    std::uint32_t repeat() const; // the cell stands in this many columns from column() on
+    std::uint32_t row() const { return cell_.row; }
+    std::uint32_t column() const { return cell_.col; }
+    std::uint32_t repeat() const { return RunWidth(cell_); } // columns from column() on
     // The index of the shared string that the cell shows unchanged, else kNotShared: cells with
     // the same index show the same text.
     std::uint32_t sharedText() const;

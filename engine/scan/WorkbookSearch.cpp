@@ -55,10 +55,12 @@ private:
 // term is compared again only when the host's terms revision has moved.
 class CachedPattern {
 public:
-    const SearchPattern& get(const std::string& wanted, bool wantedIgnoreCase,
-                             std::uint64_t revision) {
+    // `termOf` gives the term; it is asked only when the revision has moved.
+    template <typename TermOf>
+    const SearchPattern& get(const TermOf& termOf, bool wantedIgnoreCase, std::uint64_t revision) {
         if (pattern_ && revision == revision_)
             return *pattern_;
+        const std::string& wanted = termOf();
         revision_ = revision;
         if (!pattern_ || term_ != wanted || ignoreCase_ != wantedIgnoreCase) {
             term_ = wanted;
@@ -211,8 +213,9 @@ private:
 
     // A pattern that cannot be compiled matches nothing; saying so once per search is enough.
     // The lower-cased text is made once per subject, however many terms test it.
-    bool test(CachedPattern& cached, const std::string& term, bool ignoreCase, Subject& subject) {
-        const SearchPattern& pattern = cached.get(term, ignoreCase, revision_);
+    template <typename TermOf>
+    bool test(CachedPattern& cached, const TermOf& termOf, bool ignoreCase, Subject& subject) {
+        const SearchPattern& pattern = cached.get(termOf, ignoreCase, revision_);
         if (!pattern.valid()) {
             if (!reportedBadPattern_)
                 report("Invalid pattern string");
@@ -255,18 +258,26 @@ private:
     // yield.
     template <typename AddRow> void testSubject(Subject& subject, bool stopInside, AddRow addRow) {
         loweredReady_ = false;
-        if (const std::uint64_t revision = host_.termsRevision(); revision != revision_) {
+        // The case options and the list's length hold while the revision does.
+        if (const std::uint64_t revision = host_.termsRevision();
+            revision != revision_ || !optionsKnown_) {
             revision_ = revision;
+            optionsKnown_ = true;
+            ignoreCase_ = caseOption();
+            termCount_ = combo_ ? host_.termCount() : 0;
             sharedMasks_.clear();
             formatMasks_.clear();
         }
-        std::optional<bool> ignoreCase = caseOption();
+        const std::optional<bool> ignoreCase = ignoreCase_;
         if (!combo_) {
-            if (ignoreCase && test(single_, host_.searchText(), *ignoreCase, subject))
+            if (ignoreCase &&
+                test(
+                    single_, [&]() -> const std::string& { return host_.searchText(); },
+                    *ignoreCase, subject))
                 addRow();
             return;
         }
-        std::size_t count = host_.termCount();
+        const std::size_t count = termCount_;
         if (terms_.size() < count)
             terms_.resize(count);
         // A shared string or a number format already judged by the whole list needs no term.
@@ -292,7 +303,7 @@ private:
             if (!(candidates >> k & 1))
                 continue;
             try {
-                const std::string& term = host_.term(k);
+                auto term = [&]() -> const std::string& { return host_.term(k); };
                 if (ignoreCase && test(terms_[k], term, *ignoreCase, subject)) {
                     matched |= 1ull << k;
                     addRow();
@@ -468,6 +479,9 @@ private:
     CachedPattern single_;
     std::vector<CachedPattern> terms_;
     std::uint64_t revision_ = 0; // the host's terms revision at the last subject
+    bool optionsKnown_ = false;  // whether the two below were read at that revision
+    std::optional<bool> ignoreCase_;
+    std::size_t termCount_ = 0;
     TermMasks sharedMasks_;
     TermMasks formatMasks_;
     bool reportedBadPattern_ = false;
