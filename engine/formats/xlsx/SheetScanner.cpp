@@ -1153,9 +1153,15 @@ bool ReadPlainSharedStrings(std::string_view part, StringPool& pool) {
                 return false;
             p += length;
         }
-        AppendBounded(text, std::string_view(run, static_cast<std::size_t>(p - run)));
+        const std::string_view last(run, static_cast<std::size_t>(p - run));
         if (!skip("</t></si>"))
             return false;
+        // Most strings are one plain run that nothing changes: taken as they lie.
+        if (text.empty() && last.size() <= kMaxCellChars && last.find("_x") == last.npos) {
+            strings.add(last);
+            continue;
+        }
+        AppendBounded(text, last);
         FinishText(text);
         strings.add(text);
     }
