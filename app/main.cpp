@@ -1,12 +1,10 @@
 // gridquest: the main window. It has no command line of its own.
 #include "Form1.h"
 #include "Prompts.h"
-#include "ZipPackage.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    gq::ReadLocalTimeZoneOnce();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("gridquest"));
     // Lets the desktop match the window to its menu entry and icon (Wayland's app id).

@@ -7,7 +7,6 @@
 #include "ProgressLine.h"
 #include "Spreadsheet.h"
 #include "WorkbookSearch.h"
-#include "ZipPackage.h"
 
 #include <unistd.h>
 
@@ -131,7 +130,6 @@ void SearchAll(const Options& options, RowOutput rowOutput, const std::vector<st
 } // namespace
 
 int main(int argc, char** argv) {
-    gq::ReadLocalTimeZoneOnce();
     bool stdoutIsTerminal = isatty(STDOUT_FILENO) == 1;
     // A terminal shows each line at once; a pipe or file gets large writes.
     static char outputBuffer[1 << 16];

@@ -3,10 +3,10 @@
 #include "Error.h"
 
 #include <fcntl.h>
+#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <algorithm>
 #include <climits>
@@ -20,61 +20,55 @@
 
 namespace gq {
 
+// The package file and its central directory, shared by the package and the streams of its
+// parts. Bytes are read with pread, which any thread may call at once; a small file is read
+// into memory whole, as a search of many small workbooks would otherwise cost more system calls
+// than data.
+struct ZipArchive {
+    struct Entry {
+        std::string name; // as stored, bytes unchanged
+        std::uint64_t compressedSize = 0, size = 0, headerOffset = 0;
+        std::uint32_t crc = 0;
+        std::uint16_t flags = 0, method = 0;
+    };
+
+    explicit ZipArchive(const std::string& path);
+    ~ZipArchive() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    // Exactly `count` bytes at `offset`; false where the file holds fewer.
+    bool readAt(std::uint64_t offset, void* out, std::size_t count) const;
+
+    int fd = -1;
+    std::uint64_t fileSize = 0;
+    std::string whole; // the file's bytes, when it is small
+    bool inMemory = false;
+    std::vector<Entry> entries;
+
+private:
+    void readCentralDirectory();
+};
+
 namespace {
 
-// The package's bytes when it is a regular file of at most kReadWholeBytes, read whole (in a
-// buffer malloc() gave, for libzip to free), or nullptr. A file that changes while it is read is
-// left to libzip.
-void* ReadWholeSmallFile(const std::string& path, std::size_t& size) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat info;
-    void* bytes = nullptr;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-        static_cast<std::uint64_t>(info.st_size) <= ZipPackage::kReadWholeBytes) {
-        size = static_cast<std::size_t>(info.st_size);
-        bytes = std::malloc(size + 1); // one byte more shows the end
-        std::size_t filled = 0;
-        for (ssize_t got; bytes && filled <= size; filled += static_cast<std::size_t>(got)) {
-            got = ::read(fd, static_cast<char*>(bytes) + filled, size + 1 - filled);
-            if (got <= 0)
-                break;
-        }
-        if (filled != size) {
-            std::free(bytes);
-            bytes = nullptr;
-        }
-    }
-    ::close(fd);
-    return bytes;
+constexpr std::uint32_t kCentralHeader = 0x02014b50, kEndOfDirectory = 0x06054b50,
+                        kEndOfDirectory64 = 0x06064b50, kEndLocator64 = 0x07064b50;
+constexpr std::uint16_t kStored = 0, kDeflated = 8;
+constexpr std::uint16_t kEncrypted = 0x0001; // set by every kind of encryption
+
+std::uint64_t Le(const unsigned char* p, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
 }
 
-// libzip reads a file with a seek before every read, which for a search of many small workbooks
-// costs more system calls than data: a small package is read into memory first.
-zip_t* OpenZip(const std::string& path) {
-    std::size_t size = 0;
-    if (void* bytes = ReadWholeSmallFile(path, size)) {
-        zip_error_t error;
-        zip_error_init(&error);
-        zip_t* zip = nullptr;
-        if (zip_source_t* source = zip_source_buffer_create(bytes, size, 1, &error)) {
-            zip = zip_open_from_source(source, ZIP_RDONLY, &error);
-            if (!zip)
-                zip_source_free(source); // frees the bytes too
-        } else {
-            std::free(bytes);
-        }
-        zip_error_fini(&error);
-        if (!zip)
-            throw Error(kNotAWorkbook);
-        return zip;
-    }
-    int code = 0;
-    zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
-    if (!zip)
-        throw Error(kNotAWorkbook);
-    return zip;
+[[noreturn]] void ThrowNotAWorkbook() {
+    throw Error(kNotAWorkbook);
 }
 
 std::uint64_t InflateLimit(std::uint64_t compressedSize) {
@@ -89,34 +83,34 @@ std::uint64_t InflateLimit(std::uint64_t compressedSize) {
                 "compressed size (a decompression bomb)");
 }
 
-struct ZipDiscard {
-    void operator()(zip_t* zip) const { zip_discard(zip); }
-};
-struct ZipFileClose {
-    void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
-
-// One part read on the calling thread. Deflated parts are inflated by ISA-L from the raw data
-// libzip hands over, with the CRC-32 checked here; stored parts and the rarer methods go through
-// libzip, which checks the CRC-32 itself. Either way the part may give no more than its header
+// One part read on the calling thread: a deflated part inflated by ISA-L, a stored part read as
+// it lies, the CRC-32 checked at the end. Either way the part may give no more than its header
 // declares, so a lying header cannot hide a bomb.
 class DirectStream : public ByteStream {
 public:
-    DirectStream(zip_t* zip, zip_uint64_t index) {
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        constexpr zip_uint64_t kNeeded = ZIP_STAT_NAME | ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE |
-                                         ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
-        if (zip_stat_index(zip, index, 0, &stat) != 0 || (stat.valid & kNeeded) != kNeeded)
-            throw Error(kNotAWorkbook);
-        if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
+    DirectStream(std::shared_ptr<const ZipArchive> archive, std::size_t index)
+        : archive_(std::move(archive)), entry_(archive_->entries[index]) {
+        if (entry_.flags & kEncrypted)
             throw Error(kPasswordProtected);
-        name_ = stat.name;
-        size_ = stat.size;
-        crc_ = stat.crc;
-        if (size_ > InflateLimit(stat.comp_size))
+        if (entry_.size > InflateLimit(entry_.compressedSize))
             ThrowBomb();
-        if (stat.comp_method == ZIP_CM_DEFLATE) {
+        if (entry_.size == 0 && entry_.compressedSize == 0) {
+            storedCrc_ = entry_.crc; // an empty part (a folder) has nothing to read or check
+            return;
+        }
+        if (entry_.method != kStored && entry_.method != kDeflated)
+            ThrowNotAWorkbook();
+        // The data follows the local header, whose name and extra field may differ in length
+        // from the central directory's; nothing else of it counts, its signature included.
+        unsigned char header[30];
+        if (!archive_->readAt(entry_.headerOffset, header, sizeof header))
+            throwDamaged("is damaged");
+        offset_ = entry_.headerOffset + sizeof header + Le(header + 26, 2) + Le(header + 28, 2);
+        if (offset_ > archive_->fileSize)
+            throwDamaged("is damaged");
+        // A deflate stream ends by itself: one whose size is overstated still reads.
+        left_ = std::min(entry_.compressedSize, archive_->fileSize - offset_);
+        if (entry_.method == kDeflated) {
             // Most parts are small: zeroing an 87 KB state and a full chunk for each cost a
             // search of many small workbooks more than their reading. isal_inflate_init sets up
             // what inflating reads.
@@ -124,30 +118,43 @@ public:
             isal_inflate_init(inflater_.get());
             inflater_->crc_flag = ISAL_GZIP_NO_HDR; // raw deflate; CRC-32 of the output
             compressed_.resize(static_cast<std::size_t>(
-                std::clamp<zip_uint64_t>(stat.comp_size, 1, kCompressedChunk)));
+                std::clamp<std::uint64_t>(entry_.compressedSize, 1, kCompressedChunk)));
         }
-        file_.reset(zip_fopen_index(zip, index, inflater_ ? ZIP_FL_COMPRESSED : 0));
-        if (!file_)
-            throw Error(kNotAWorkbook);
     }
 
     std::size_t read(char* buffer, std::size_t size) override {
-        std::size_t got = inflater_ ? inflate(buffer, size) : readThroughLibzip(buffer, size);
+        std::size_t got = inflater_ ? inflate(buffer, size) : readStored(buffer, size);
         total_ += got;
-        if (total_ > size_ || (got == 0 && total_ != size_))
+        if (total_ > entry_.size || (got == 0 && total_ != entry_.size))
             throwDamaged("is not the size its header declares");
-        if (got == 0 && inflater_ && inflater_->crc != crc_)
+        if (got == 0 && (inflater_ ? inflater_->crc : storedCrc_) != entry_.crc)
             throwDamaged("is damaged: its checksum does not match");
         return got;
     }
 
-    std::uint64_t declaredSize() const { return size_; }
+    std::uint64_t declaredSize() const { return entry_.size; }
 
 private:
     static constexpr std::size_t kCompressedChunk = 1 << 17;
 
     [[noreturn]] void throwDamaged(const char* what) const {
-        throw Error(std::string(kNotAWorkbook) + ": the part " + name_ + " " + what);
+        throw Error(std::string(kNotAWorkbook) + ": the part " + entry_.name + " " + what);
+    }
+
+    // Up to `size` of the part's stored bytes that are left.
+    std::size_t take(void* buffer, std::size_t size) {
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(size, left_));
+        if (!archive_->readAt(offset_, buffer, count))
+            throwDamaged("is cut off");
+        offset_ += count;
+        left_ -= count;
+        return count;
+    }
+
+    std::size_t readStored(char* buffer, std::size_t size) {
+        const std::size_t got = take(buffer, size);
+        storedCrc_ = crc32_gzip_refl(storedCrc_, reinterpret_cast<unsigned char*>(buffer), got);
+        return got;
     }
 
     std::size_t inflate(char* buffer, std::size_t size) {
@@ -156,55 +163,37 @@ private:
         state.next_out = reinterpret_cast<std::uint8_t*>(buffer);
         state.avail_out = room;
         while (state.avail_out > 0 && state.block_state != ISAL_BLOCK_FINISH) {
-            if (state.avail_in == 0 && !compressedEnded_) {
-                zip_int64_t got = zip_fread(file_.get(), compressed_.data(), compressed_.size());
-                if (got < 0)
-                    throwDamaged("is damaged");
-                compressedEnded_ = got == 0;
+            if (state.avail_in == 0 && left_ > 0) {
                 state.next_in = compressed_.data();
-                state.avail_in = static_cast<std::uint32_t>(got);
+                state.avail_in =
+                    static_cast<std::uint32_t>(take(compressed_.data(), compressed_.size()));
             }
             std::uint32_t inBefore = state.avail_in, outBefore = state.avail_out;
             if (isal_inflate(&state) < 0)
                 throwDamaged("is damaged: its compressed data is invalid");
             bool progressed = state.avail_in != inBefore || state.avail_out != outBefore;
             if (!progressed && state.block_state != ISAL_BLOCK_FINISH)
-                throwDamaged(compressedEnded_ ? "is cut off"
-                                              : "is damaged: its compressed data is invalid");
+                throwDamaged(left_ == 0 ? "is cut off"
+                                        : "is damaged: its compressed data is invalid");
         }
         return room - state.avail_out;
     }
 
-    std::size_t readThroughLibzip(char* buffer, std::size_t size) {
-        zip_int64_t got = zip_fread(file_.get(), buffer, size);
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
-        switch (zip_error_code_zip(zip_file_get_error(file_.get()))) {
-        case ZIP_ER_CRC:
-            throwDamaged("is damaged: its checksum does not match");
-        case ZIP_ER_INCONS:
-            throwDamaged("is not the size its header declares");
-        default:
-            throwDamaged("is damaged");
-        }
-    }
-
-    std::string name_;
-    std::uint64_t size_ = 0;
-    std::uint32_t crc_ = 0;
+    std::shared_ptr<const ZipArchive> archive_;
+    const ZipArchive::Entry& entry_;
+    std::uint64_t offset_ = 0; // of the next stored or compressed byte in the file
+    std::uint64_t left_ = 0;   // stored or compressed bytes not yet taken
     std::unique_ptr<inflate_state> inflater_;
     std::vector<std::uint8_t> compressed_;
-    bool compressedEnded_ = false;
-    std::unique_ptr<zip_file_t, ZipFileClose> file_;
+    std::uint32_t storedCrc_ = 0;
     std::uint64_t total_ = 0;
 };
 
 // Inflates on a second thread into a small ring of chunks, so inflating and parsing overlap.
 class ReadAheadStream : public ByteStream {
 public:
-    // A package handle of its own, as a libzip handle serves one thread at a time.
-    ReadAheadStream(const std::string& path, zip_uint64_t index)
-        : zip_(OpenZip(path)), source_(zip_.get(), index), worker_([this] { run(); }) {}
+    ReadAheadStream(std::shared_ptr<const ZipArchive> archive, std::size_t index)
+        : source_(std::move(archive), index), worker_([this] { run(); }) {}
 
     ~ReadAheadStream() override {
         {
@@ -277,7 +266,6 @@ private:
         }
     }
 
-    std::unique_ptr<zip_t, ZipDiscard> zip_;
     DirectStream source_;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -292,25 +280,133 @@ private:
 
 } // namespace
 
-void ReadLocalTimeZoneOnce() {
-    setenv("TZ", ":/etc/localtime", 0);
+bool ZipArchive::readAt(std::uint64_t offset, void* out, std::size_t count) const {
+    if (offset > fileSize || count > fileSize - offset)
+        return false;
+    if (inMemory) {
+        std::memcpy(out, whole.data() + offset, count);
+        return true;
+    }
+    for (std::size_t done = 0; done < count;) {
+        const ssize_t got = ::pread(fd, static_cast<char*>(out) + done, count - done,
+                                    static_cast<off_t>(offset + done));
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
-ZipPackage::ZipPackage(const std::string& path) : path_(path), zip_(OpenZip(path)) {}
-
-ZipPackage::ZipPackage(ZipPackage&& other) noexcept
-    : path_(std::move(other.path_)), zip_(std::exchange(other.zip_, nullptr)) {}
-
-ZipPackage::~ZipPackage() {
-    if (zip_)
-        zip_discard(zip_);
+ZipArchive::ZipArchive(const std::string& path) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        ThrowNotAWorkbook();
+    fileSize = static_cast<std::uint64_t>(info.st_size);
+    if (fileSize <= ZipPackage::kReadWholeBytes) {
+        whole.resize(static_cast<std::size_t>(fileSize));
+        inMemory = readAt(0, whole.data(), whole.size());
+        if (!inMemory)
+            ThrowNotAWorkbook(); // it changed while it was read
+    }
+    readCentralDirectory();
 }
+
+// The end of the central directory is found from the file's end, past a comment of up to 64 KB;
+// Zip64's record stands in for it when its locator precedes it. Entries keep their order.
+void ZipArchive::readCentralDirectory() {
+    static constexpr std::size_t kEndBytes = 22, kLocatorBytes = 20, kEnd64Bytes = 56;
+    static constexpr std::size_t kCentralBytes = 46;
+    if (fileSize < kEndBytes)
+        ThrowNotAWorkbook();
+    const auto tailSize = static_cast<std::size_t>(
+        std::min<std::uint64_t>(fileSize, kEndBytes + 0xFFFF + kLocatorBytes));
+    std::vector<unsigned char> tail(tailSize);
+    if (!readAt(fileSize - tailSize, tail.data(), tailSize))
+        ThrowNotAWorkbook();
+    // The last end record whose comment reaches no further than the file.
+    std::size_t end = tailSize - kEndBytes + 1;
+    do {
+        if (end-- == 0)
+            ThrowNotAWorkbook();
+    } while (Le(&tail[end], 4) != kEndOfDirectory ||
+             end + kEndBytes + Le(&tail[end + 20], 2) > tailSize);
+    const unsigned char* record = &tail[end];
+    std::uint64_t count = Le(record + 10, 2), directorySize = Le(record + 12, 4),
+                  directoryOffset = Le(record + 16, 4);
+    if (Le(record + 4, 2) != 0 || Le(record + 6, 2) != 0 || Le(record + 8, 2) != count)
+        ThrowNotAWorkbook(); // split over several disks
+    if (end >= kLocatorBytes && Le(&tail[end - kLocatorBytes], 4) == kEndLocator64) {
+        unsigned char end64[kEnd64Bytes];
+        if (!readAt(Le(&tail[end - kLocatorBytes + 8], 8), end64, sizeof end64) ||
+            Le(end64, 4) != kEndOfDirectory64 || Le(end64 + 24, 8) != Le(end64 + 32, 8))
+            ThrowNotAWorkbook();
+        count = Le(end64 + 32, 8);
+        directorySize = Le(end64 + 40, 8);
+        directoryOffset = Le(end64 + 48, 8);
+    }
+    if (directorySize > fileSize || count > directorySize / kCentralBytes)
+        ThrowNotAWorkbook();
+    std::vector<unsigned char> directory(static_cast<std::size_t>(directorySize));
+    if (!readAt(directoryOffset, directory.data(), directory.size()))
+        ThrowNotAWorkbook();
+    entries.resize(static_cast<std::size_t>(count));
+    std::size_t at = 0;
+    for (Entry& entry : entries) {
+        const unsigned char* p = directory.data() + at;
+        if (directory.size() - at < kCentralBytes || Le(p, 4) != kCentralHeader)
+            ThrowNotAWorkbook();
+        const std::size_t nameSize = Le(p + 28, 2), extraSize = Le(p + 30, 2),
+                          commentSize = Le(p + 32, 2);
+        if (directory.size() - at - kCentralBytes < nameSize + extraSize + commentSize)
+            ThrowNotAWorkbook();
+        entry.flags = static_cast<std::uint16_t>(Le(p + 8, 2));
+        entry.method = static_cast<std::uint16_t>(Le(p + 10, 2));
+        entry.crc = static_cast<std::uint32_t>(Le(p + 16, 4));
+        entry.compressedSize = Le(p + 20, 4);
+        entry.size = Le(p + 24, 4);
+        entry.headerOffset = Le(p + 42, 4);
+        entry.name.assign(reinterpret_cast<const char*>(p + kCentralBytes), nameSize);
+        // Zip64's extra field holds, in this order, each of the three that is all ones here.
+        const unsigned char* extra = p + kCentralBytes + nameSize;
+        for (std::size_t e = 0; e + 4 <= extraSize;) {
+            const std::size_t id = Le(extra + e, 2), size = Le(extra + e + 2, 2);
+            if (e + 4 + size > extraSize)
+                break;
+            if (id == 1) {
+                std::size_t field = e + 4;
+                for (std::uint64_t* value :
+                     {&entry.size, &entry.compressedSize, &entry.headerOffset})
+                    if (*value == 0xFFFFFFFF) {
+                        if (field + 8 > e + 4 + size)
+                            ThrowNotAWorkbook();
+                        *value = Le(extra + field, 8);
+                        field += 8;
+                    }
+            }
+            e += 4 + size;
+        }
+        at += kCentralBytes + nameSize + extraSize + commentSize;
+    }
+}
+
+ZipPackage::ZipPackage(const std::string& path)
+    : path_(path), archive_(std::make_shared<const ZipArchive>(path)) {}
+
+ZipPackage::ZipPackage(ZipPackage&& other) noexcept = default;
+ZipPackage::~ZipPackage() = default;
 
 std::int64_t ZipPackage::indexOf(const std::string& name) const {
-    std::string wanted = name;
+    std::string_view wanted = name;
     if (!wanted.empty() && wanted.front() == '/')
-        wanted.erase(0, 1);
-    return zip_name_locate(zip_, wanted.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
+        wanted.remove_prefix(1);
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    const auto& entries = archive_->entries;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (std::equal(wanted.begin(), wanted.end(), entries[i].name.begin(), entries[i].name.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }))
+            return static_cast<std::int64_t>(i);
+    return -1;
 }
 
 bool ZipPackage::has(const std::string& name) const {
@@ -321,7 +417,7 @@ std::string ZipPackage::read(const std::string& name, std::uint64_t limit) const
     std::int64_t index = indexOf(name);
     if (index < 0)
         throw Error(std::string(kNotAWorkbook) + ": the part " + name + " is missing");
-    DirectStream input(zip_, static_cast<zip_uint64_t>(index));
+    DirectStream input(archive_, static_cast<std::size_t>(index));
     if (input.declaredSize() > limit)
         ThrowBomb();
     // The stream gives no more than the declared size; the byte of room past it lets the end show
@@ -335,13 +431,10 @@ std::string ZipPackage::read(const std::string& name, std::uint64_t limit) const
 }
 
 std::optional<std::uint64_t> ZipPackage::declaredSize(const std::string& name) const {
-    std::int64_t index = indexOf(name);
-    zip_stat_t stat;
-    zip_stat_init(&stat);
-    if (index < 0 || zip_stat_index(zip_, static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
-        !(stat.valid & ZIP_STAT_SIZE))
+    const std::int64_t index = indexOf(name);
+    if (index < 0)
         return std::nullopt;
-    return stat.size;
+    return archive_->entries[static_cast<std::size_t>(index)].size;
 }
 
 bool ZipPackage::isLarge(const std::string& name) const {
@@ -354,8 +447,8 @@ std::unique_ptr<ByteStream> ZipPackage::stream(const std::string& name, bool rea
     if (index < 0)
         throw Error(std::string(kNotAWorkbook) + ": the part " + name + " is missing");
     if (readAhead && isLarge(name))
-        return std::make_unique<ReadAheadStream>(path_, static_cast<zip_uint64_t>(index));
-    return std::make_unique<DirectStream>(zip_, static_cast<zip_uint64_t>(index));
+        return std::make_unique<ReadAheadStream>(archive_, static_cast<std::size_t>(index));
+    return std::make_unique<DirectStream>(archive_, static_cast<std::size_t>(index));
 }
 
 } // namespace gq

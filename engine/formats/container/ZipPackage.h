@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-typedef struct zip zip_t;
-
 namespace gq {
+
+struct ZipArchive;
 
 // Inflated bytes of one package part, read in chunks.
 class ByteStream {
@@ -55,13 +55,7 @@ private:
     std::int64_t indexOf(const std::string& name) const;
 
     std::string path_;
-    zip_t* zip_ = nullptr;
+    std::shared_ptr<const ZipArchive> archive_;
 };
-
-// For a program to call at its start, before any thread: opening a package turns every entry's
-// time into local time, and with TZ unset the C library looks at /etc/localtime again for each
-// (a dozen stats a workbook). This names the zone once, so it is read once; a zone the user set
-// stays.
-void ReadLocalTimeZoneOnce();
 
 } // namespace gq

@@ -72,6 +72,7 @@ struct Entry {
     std::string name;
     Fields central, local;
     std::string data;
+    std::string localExtra = {}; // an extra field the local header alone has
     void set(std::uint32_t Fields::*field, std::uint32_t value) {
         central.*field = local.*field = value;
     }
@@ -90,18 +91,44 @@ std::string Shared(const Fields& f) {
            Le(f.size, 4);
 }
 
-void WritePackage(const std::string& path, const std::vector<Entry>& entries) {
+// How a package is written beyond its entries.
+struct Layout {
+    std::string comment;
+    bool zip64 = false; // sizes, offsets and counts in Zip64's records
+};
+
+void WritePackage(const std::string& path, const std::vector<Entry>& entries,
+                  const Layout& layout = {}) {
     std::string body, directory;
     for (const Entry& e : entries) {
-        std::string name = Le(static_cast<std::uint32_t>(e.name.size()), 2) + Le(0, 2);
-        directory += Le(0x02014b50, 4) + Le(20, 2) + Le(20, 2) + Shared(e.central) + name +
-                     Le(0, 2 + 2 + 2 + 4) + Le(static_cast<std::uint32_t>(body.size()), 4) + e.name;
-        body += Le(0x04034b50, 4) + Le(20, 2) + Shared(e.local) + name + e.name + e.data;
+        std::string nameSize = Le(static_cast<std::uint32_t>(e.name.size()), 2);
+        Fields central = e.central;
+        std::string extra;
+        if (layout.zip64) {
+            extra = Le(1, 2) + Le(24, 2) + Le(central.size, 8) + Le(central.compressedSize, 8) +
+                    Le(body.size(), 8);
+            central.size = central.compressedSize = 0xFFFFFFFF;
+        }
+        directory += Le(0x02014b50, 4) + Le(45, 2) + Le(20, 2) + Shared(central) + nameSize +
+                     Le(static_cast<std::uint32_t>(extra.size()), 2) + Le(0, 2 + 2 + 2 + 4) +
+                     Le(layout.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(body.size()), 4) +
+                     e.name + extra;
+        body += Le(0x04034b50, 4) + Le(20, 2) + Shared(e.local) + nameSize +
+                Le(static_cast<std::uint32_t>(e.localExtra.size()), 2) + e.name + e.localExtra +
+                e.data;
     }
-    auto count = Le(static_cast<std::uint32_t>(entries.size()), 2);
-    gqtest::WriteFile(path, body + directory + Le(0x06054b50, 4) + Le(0, 4) + count + count +
-                                Le(static_cast<std::uint32_t>(directory.size()), 4) +
-                                Le(static_cast<std::uint32_t>(body.size()), 4) + Le(0, 2));
+    std::string end;
+    if (layout.zip64) {
+        const std::string count = Le(entries.size(), 8);
+        end = Le(0x06064b50, 4) + Le(44, 8) + Le(45, 2) + Le(45, 2) + Le(0, 8) + count + count +
+              Le(directory.size(), 8) + Le(body.size(), 8) + Le(0x07064b50, 4) + Le(0, 4) +
+              Le(body.size() + directory.size(), 8) + Le(1, 4);
+    }
+    const std::string count = layout.zip64 ? Le(0xFFFF, 2) : Le(entries.size(), 2);
+    const std::uint64_t all = layout.zip64 ? 0xFFFFFFFF : 0;
+    end += Le(0x06054b50, 4) + Le(0, 4) + count + count + Le(all | directory.size(), 4) +
+           Le(all | body.size(), 4) + Le(layout.comment.size(), 2) + layout.comment;
+    gqtest::WriteFile(path, body + directory + end);
 }
 
 // The entry as libzip writes it: deflated, or stored when deflating gains nothing.
@@ -218,7 +245,7 @@ TEST(ZipPackage, ADamagedPartFailsWithAPlainReason) {
          damaged + "is not the size its header declares"},
         {"an encrypted part", deflated, [](Entry& e) { e.central.flags = e.local.flags = 1; },
          gq::kPasswordProtected},
-        {"a method libzip does not know", deflated,
+        {"a method this reader does not know", deflated,
          [](Entry& e) { e.central.method = e.local.method = 9; }, gq::kNotAWorkbook},
     };
     for (const Case& c : cases) {
@@ -238,6 +265,39 @@ TEST(ZipPackage, ADamagedPartFailsWithAPlainReason) {
         } catch (const gq::Error& error) {
             EXPECT_EQ(error.what(), c.error) << c.what;
         }
+    }
+}
+
+// The forms of the container that writers produce, and the rules for finding a part.
+TEST(ZipPackage, ReadsTheContainerAsWritersWriteIt) {
+    gqtest::TempDir dir;
+    const std::string text = Xml(300);
+    // Zip64's records, as writers use them for large packages.
+    WritePackage(dir.path("zip64.zip"), {Deflated("a.xml", text), Stored("b.txt", "stored")},
+                 {"", true});
+    gq::ZipPackage zip64(dir.path("zip64.zip"));
+    EXPECT_TRUE(zip64.read("a.xml") == text);
+    EXPECT_EQ(zip64.read("b.txt"), "stored");
+    EXPECT_EQ(zip64.declaredSize("a.xml"), text.size());
+
+    // A package comment; a local header whose extra field the directory does not list; names
+    // found without regard to case or a leading '/', the first of two that differ in case only;
+    // an empty folder.
+    Entry first = Deflated("Part.xml", text), second = Stored("PART.XML", "second");
+    first.localExtra = Le(0xCAFE, 2) + Le(4, 2) + "data";
+    Entry folder = Stored("folder/", "");
+    WritePackage(dir.path("forms.zip"), {first, second, folder}, {"a comment PK\5\6 inside"});
+    gq::ZipPackage forms(dir.path("forms.zip"));
+    EXPECT_TRUE(forms.read("/part.XML") == text);
+    EXPECT_EQ(forms.declaredSize("PART.xml"), text.size());
+    EXPECT_EQ(forms.read("folder/"), "");
+    EXPECT_FALSE(forms.has("part"));
+
+    // A directory cut short, or no end record at all, is no package.
+    std::string bytes = gqtest::ReadFile(dir.path("forms.zip"));
+    for (std::size_t cut : {std::size_t{30}, bytes.size() / 2}) {
+        gqtest::WriteFile(dir.path("cut.zip"), bytes.substr(0, bytes.size() - cut));
+        EXPECT_THROW(gq::ZipPackage(dir.path("cut.zip")), gq::Error) << cut;
     }
 }
 
