@@ -42,11 +42,14 @@ struct ZipArchive {
 
     // Exactly `count` bytes at `offset`; false where the file holds fewer.
     bool readAt(std::uint64_t offset, void* out, std::size_t count) const;
+    // The same bytes where they lie in memory, else read into `scratch`; null where the file
+    // holds fewer.
+    const unsigned char* bytesAt(std::uint64_t offset, std::size_t count,
+                                 std::vector<unsigned char>& scratch) const;
 
     int fd = -1;
     std::uint64_t fileSize = 0;
-    std::string whole; // the file's bytes, when it is small
-    bool inMemory = false;
+    std::unique_ptr<unsigned char[]> whole; // the file's bytes, when it is small
     std::vector<Entry> entries;
 
 private:
@@ -117,8 +120,6 @@ public:
             inflater_ = std::make_unique_for_overwrite<inflate_state>();
             isal_inflate_init(inflater_.get());
             inflater_->crc_flag = ISAL_GZIP_NO_HDR; // raw deflate; CRC-32 of the output
-            compressed_.resize(static_cast<std::size_t>(
-                std::clamp<std::uint64_t>(entry_.compressedSize, 1, kCompressedChunk)));
         }
     }
 
@@ -141,20 +142,14 @@ private:
         throw Error(std::string(kNotAWorkbook) + ": the part " + entry_.name + " " + what);
     }
 
-    // Up to `size` of the part's stored bytes that are left.
-    std::size_t take(void* buffer, std::size_t size) {
+    std::size_t readStored(char* buffer, std::size_t size) {
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(size, left_));
         if (!archive_->readAt(offset_, buffer, count))
             throwDamaged("is cut off");
         offset_ += count;
         left_ -= count;
+        storedCrc_ = crc32_gzip_refl(storedCrc_, reinterpret_cast<unsigned char*>(buffer), count);
         return count;
-    }
-
-    std::size_t readStored(char* buffer, std::size_t size) {
-        const std::size_t got = take(buffer, size);
-        storedCrc_ = crc32_gzip_refl(storedCrc_, reinterpret_cast<unsigned char*>(buffer), got);
-        return got;
     }
 
     std::size_t inflate(char* buffer, std::size_t size) {
@@ -164,9 +159,15 @@ private:
         state.avail_out = room;
         while (state.avail_out > 0 && state.block_state != ISAL_BLOCK_FINISH) {
             if (state.avail_in == 0 && left_ > 0) {
-                state.next_in = compressed_.data();
-                state.avail_in =
-                    static_cast<std::uint32_t>(take(compressed_.data(), compressed_.size()));
+                const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(
+                    left_, archive_->whole ? UINT32_MAX : kCompressedChunk));
+                state.next_in =
+                    const_cast<std::uint8_t*>(archive_->bytesAt(offset_, count, compressed_));
+                if (!state.next_in)
+                    throwDamaged("is cut off");
+                state.avail_in = static_cast<std::uint32_t>(count);
+                offset_ += count;
+                left_ -= count;
             }
             std::uint32_t inBefore = state.avail_in, outBefore = state.avail_out;
             if (isal_inflate(&state) < 0)
@@ -184,7 +185,7 @@ private:
     std::uint64_t offset_ = 0; // of the next stored or compressed byte in the file
     std::uint64_t left_ = 0;   // stored or compressed bytes not yet taken
     std::unique_ptr<inflate_state> inflater_;
-    std::vector<std::uint8_t> compressed_;
+    std::vector<std::uint8_t> compressed_; // a chunk of them, when the file is not in memory
     std::uint32_t storedCrc_ = 0;
     std::uint64_t total_ = 0;
 };
@@ -283,8 +284,8 @@ private:
 bool ZipArchive::readAt(std::uint64_t offset, void* out, std::size_t count) const {
     if (offset > fileSize || count > fileSize - offset)
         return false;
-    if (inMemory) {
-        std::memcpy(out, whole.data() + offset, count);
+    if (whole) {
+        std::memcpy(out, whole.get() + offset, count);
         return true;
     }
     for (std::size_t done = 0; done < count;) {
@@ -297,6 +298,16 @@ bool ZipArchive::readAt(std::uint64_t offset, void* out, std::size_t count) cons
     return true;
 }
 
+const unsigned char* ZipArchive::bytesAt(std::uint64_t offset, std::size_t count,
+                                         std::vector<unsigned char>& scratch) const {
+    if (offset > fileSize || count > fileSize - offset)
+        return nullptr;
+    if (whole)
+        return whole.get() + offset;
+    scratch.resize(count);
+    return readAt(offset, scratch.data(), count) ? scratch.data() : nullptr;
+}
+
 ZipArchive::ZipArchive(const std::string& path) {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info;
@@ -304,10 +315,10 @@ ZipArchive::ZipArchive(const std::string& path) {
         ThrowNotAWorkbook();
     fileSize = static_cast<std::uint64_t>(info.st_size);
     if (fileSize <= ZipPackage::kReadWholeBytes) {
-        whole.resize(static_cast<std::size_t>(fileSize));
-        inMemory = readAt(0, whole.data(), whole.size());
-        if (!inMemory)
+        auto bytes = std::make_unique_for_overwrite<unsigned char[]>(fileSize);
+        if (!readAt(0, bytes.get(), static_cast<std::size_t>(fileSize)))
             ThrowNotAWorkbook(); // it changed while it was read
+        whole = std::move(bytes);
     }
     readCentralDirectory();
 }
@@ -321,8 +332,9 @@ void ZipArchive::readCentralDirectory() {
         ThrowNotAWorkbook();
     const auto tailSize = static_cast<std::size_t>(
         std::min<std::uint64_t>(fileSize, kEndBytes + 0xFFFF + kLocatorBytes));
-    std::vector<unsigned char> tail(tailSize);
-    if (!readAt(fileSize - tailSize, tail.data(), tailSize))
+    std::vector<unsigned char> tailBytes, directoryBytes;
+    const unsigned char* const tail = bytesAt(fileSize - tailSize, tailSize, tailBytes);
+    if (!tail)
         ThrowNotAWorkbook();
     // The last end record whose comment reaches no further than the file.
     std::size_t end = tailSize - kEndBytes + 1;
@@ -347,18 +359,19 @@ void ZipArchive::readCentralDirectory() {
     }
     if (directorySize > fileSize || count > directorySize / kCentralBytes)
         ThrowNotAWorkbook();
-    std::vector<unsigned char> directory(static_cast<std::size_t>(directorySize));
-    if (!readAt(directoryOffset, directory.data(), directory.size()))
+    const unsigned char* const directory =
+        bytesAt(directoryOffset, static_cast<std::size_t>(directorySize), directoryBytes);
+    if (!directory)
         ThrowNotAWorkbook();
     entries.resize(static_cast<std::size_t>(count));
     std::size_t at = 0;
     for (Entry& entry : entries) {
-        const unsigned char* p = directory.data() + at;
-        if (directory.size() - at < kCentralBytes || Le(p, 4) != kCentralHeader)
+        const unsigned char* p = directory + at;
+        if (directorySize - at < kCentralBytes || Le(p, 4) != kCentralHeader)
             ThrowNotAWorkbook();
         const std::size_t nameSize = Le(p + 28, 2), extraSize = Le(p + 30, 2),
                           commentSize = Le(p + 32, 2);
-        if (directory.size() - at - kCentralBytes < nameSize + extraSize + commentSize)
+        if (directorySize - at - kCentralBytes < nameSize + extraSize + commentSize)
             ThrowNotAWorkbook();
         entry.flags = static_cast<std::uint16_t>(Le(p + 8, 2));
         entry.method = static_cast<std::uint16_t>(Le(p + 10, 2));
