@@ -33,12 +33,6 @@ struct ZipArchive {
     };
 
     explicit ZipArchive(const std::string& path);
-    ~ZipArchive() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    ZipArchive(const ZipArchive&) = delete;
-    ZipArchive& operator=(const ZipArchive&) = delete;
 
     // Exactly `count` bytes at `offset`; false where the file holds fewer.
     bool readAt(std::uint64_t offset, void* out, std::size_t count) const;
@@ -47,7 +41,17 @@ struct ZipArchive {
     const unsigned char* bytesAt(std::uint64_t offset, std::size_t count,
                                  std::vector<unsigned char>& scratch) const;
 
-    int fd = -1;
+    // Closed however the archive ends, a constructor that throws included.
+    struct Descriptor {
+        int value = -1;
+        Descriptor() = default;
+        Descriptor(const Descriptor&) = delete;
+        Descriptor& operator=(const Descriptor&) = delete;
+        ~Descriptor() {
+            if (value >= 0)
+                ::close(value);
+        }
+    } fd;
     std::uint64_t fileSize = 0;
     std::unique_ptr<unsigned char[]> whole; // the file's bytes, when it is small
     std::vector<Entry> entries;
@@ -289,7 +293,7 @@ bool ZipArchive::readAt(std::uint64_t offset, void* out, std::size_t count) cons
         return true;
     }
     for (std::size_t done = 0; done < count;) {
-        const ssize_t got = ::pread(fd, static_cast<char*>(out) + done, count - done,
+        const ssize_t got = ::pread(fd.value, static_cast<char*>(out) + done, count - done,
                                     static_cast<off_t>(offset + done));
         if (got <= 0)
             return false;
@@ -304,14 +308,14 @@ const unsigned char* ZipArchive::bytesAt(std::uint64_t offset, std::size_t count
         return nullptr;
     if (whole)
         return whole.get() + offset;
-    scratch.resize(count);
+    scratch.resize(std::max<std::size_t>(count, 1)); // never null, even for nothing
     return readAt(offset, scratch.data(), count) ? scratch.data() : nullptr;
 }
 
 ZipArchive::ZipArchive(const std::string& path) {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd.value = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    if (fd.value < 0 || ::fstat(fd.value, &info) != 0 || !S_ISREG(info.st_mode))
         ThrowNotAWorkbook();
     fileSize = static_cast<std::uint64_t>(info.st_size);
     if (fileSize <= ZipPackage::kReadWholeBytes) {
