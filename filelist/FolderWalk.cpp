@@ -32,13 +32,6 @@ bool IsAscii(const std::string& text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-std::string AsciiLower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 bool IsUtf8(const std::string& text) {
     std::u32string decoded;
     return IsAscii(text) || DecodeUtf8Strictly(text, decoded);

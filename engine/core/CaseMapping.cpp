@@ -71,6 +71,13 @@ char32_t FoldCase(char32_t c) {
     return Map(kFoldRuns, c);
 }
 
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
+    return text;
+}
+
 bool DecodeUtf8Strictly(std::string_view text, std::u32string& out) {
     out.clear();
     bool valid = true;

@@ -11,6 +11,9 @@ namespace gq {
 char32_t LowerCase(char32_t c);
 char32_t FoldCase(char32_t c);
 
+// ASCII letters alone lowered, as strcasecmp compares in the C locale.
+std::string AsciiLower(std::string text);
+
 // Strict UTF-8 (no overlong forms, surrogates or code points past U+10FFFF) as code points, as
 // Qt decodes it: each byte that starts no valid sequence stands as U+FFFD. Returns whether the
 // text was valid throughout.

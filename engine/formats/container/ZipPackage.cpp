@@ -1,5 +1,6 @@
 #include "ZipPackage.h"
 
+#include "CaseMapping.h"
 #include "Error.h"
 
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -55,6 +57,10 @@ struct ZipArchive {
     std::uint64_t fileSize = 0;
     std::unique_ptr<unsigned char[]> whole; // the file's bytes, when it is small
     std::vector<Entry> entries;
+    // Where each name first stands, lower-cased, for a package of many entries; a few are
+    // looked through instead.
+    std::unordered_map<std::string, std::size_t> firstOfName;
+    static constexpr std::size_t kLookedThrough = 32;
 
 private:
     void readCentralDirectory();
@@ -405,6 +411,9 @@ void ZipArchive::readCentralDirectory() {
         }
         at += kCentralBytes + nameSize + extraSize + commentSize;
     }
+    if (entries.size() > kLookedThrough)
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            firstOfName.emplace(AsciiLower(entries[i].name), i);
 }
 
 ZipPackage::ZipPackage(const std::string& path)
@@ -417,11 +426,14 @@ std::int64_t ZipPackage::indexOf(const std::string& name) const {
     std::string_view wanted = name;
     if (!wanted.empty() && wanted.front() == '/')
         wanted.remove_prefix(1);
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    const std::string lowered = AsciiLower(std::string(wanted));
+    if (!archive_->firstOfName.empty()) {
+        const auto found = archive_->firstOfName.find(lowered);
+        return found == archive_->firstOfName.end() ? -1 : static_cast<std::int64_t>(found->second);
+    }
     const auto& entries = archive_->entries;
     for (std::size_t i = 0; i < entries.size(); ++i)
-        if (std::equal(wanted.begin(), wanted.end(), entries[i].name.begin(), entries[i].name.end(),
-                       [&](char a, char b) { return lower(a) == lower(b); }))
+        if (entries[i].name.size() == lowered.size() && AsciiLower(entries[i].name) == lowered)
             return static_cast<std::int64_t>(i);
     return -1;
 }

@@ -292,6 +292,15 @@ TEST(ZipPackage, ReadsTheContainerAsWritersWriteIt) {
     EXPECT_EQ(forms.declaredSize("PART.xml"), text.size());
     EXPECT_EQ(forms.read("folder/"), "");
     EXPECT_FALSE(forms.has("part"));
+    // The same rules in a package of many parts, whose names are looked up, not looked through.
+    std::vector<Entry> many = {Stored("Dup.txt", "first"), Stored("DUP.TXT", "second")};
+    for (int i = 0; i < 40; ++i)
+        many.push_back(Stored("p" + std::to_string(i) + ".txt", std::to_string(i)));
+    WritePackage(dir.path("many.zip"), many);
+    gq::ZipPackage manyParts(dir.path("many.zip"));
+    EXPECT_EQ(manyParts.read("/P7.TXT"), "7");
+    EXPECT_EQ(manyParts.read("dup.txt"), "first");
+    EXPECT_FALSE(manyParts.has("p40.txt"));
 
     // A directory cut short, or no end record at all, is no package; refusing one leaves no
     // file open, as a search of a folder of damaged files would otherwise run out of them.
