@@ -178,22 +178,31 @@ void RowFormatter::append(const ResultRow& row, std::string& out) {
 }
 
 void RowFormatter::appendLine(const ResultRow& row, std::string& out) {
-    // A file's rows come together: its name is escaped once for all of them.
+    // A file's rows come together, and a sheet's: their names are escaped once for all of them.
     if (row.file != printedFile_) {
         printedFile_ = row.file;
         shownFile_.clear();
         AppendColored(shownFile_, color_ ? kFileColor : nullptr, row.file);
     }
+    if (row.sheet != printedSheet_) {
+        printedSheet_ = row.sheet;
+        shownSheet_.clear();
+        AppendColored(shownSheet_, nullptr, row.sheet);
+    }
     const Spans spans = matches_ ? matches_->find(row.cellText) : Spans();
-    LineWriter line(out, shownFile_.size() +
-                             2 * (row.sheet.size() + row.location.size() + row.cellText.size() +
-                                  row.row.size() + row.col.size()) +
+    LineWriter line(out, shownFile_.size() + shownSheet_.size() + row.location.size() +
+                             2 * row.cellText.size() + row.row.size() + row.col.size() +
                              kMaxColorBytes * (spans.size() + 1) + 5);
     line.put(shownFile_);
     line.put('\t');
-    line.putEscaped(row.sheet);
+    line.put(shownSheet_);
     line.put('\t');
-    line.putColored(color_ ? kLocationColor : nullptr, row.location);
+    // The search writes a location, row and column of letters and digits alone: nothing in them
+    // needs escaping.
+    if (color_)
+        line.putColored(kLocationColor, row.location);
+    else
+        line.put(row.location);
     line.put('\t');
     const std::string_view text = row.cellText;
     std::size_t at = 0;
@@ -204,9 +213,9 @@ void RowFormatter::appendLine(const ResultRow& row, std::string& out) {
     }
     line.putEscaped(text.substr(at));
     line.put('\t');
-    line.putEscaped(row.row);
+    line.put(row.row);
     line.put('\t');
-    line.putEscaped(row.col);
+    line.put(row.col);
     line.put('\n');
 }
 

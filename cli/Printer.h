@@ -34,6 +34,8 @@ private:
     std::optional<MatchFinder> matches_; // its patterns keep scratch space: one per formatter
     std::string printedFile_;            // the file of the last row, and its name as printed
     std::string shownFile_;
+    std::string printedSheet_; // the same for the sheet
+    std::string shownSheet_;
 };
 
 // Writes what the command line prints to stdout.
