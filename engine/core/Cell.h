@@ -40,6 +40,9 @@ public:
     virtual ~CellVisitor() = default;
     // Called in row-major order; return false to stop the read early.
     virtual bool visit(const Cell& cell) = 0;
+    // Whether the visitor spends more on a cell than reading it costs (it shows every cell's
+    // text): a reader then weighs a thread of its own for inflating against the cores left.
+    virtual bool busy() const { return false; }
 };
 
 } // namespace gq

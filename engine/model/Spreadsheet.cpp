@@ -40,6 +40,7 @@ public:
                 return false;
         return true;
     }
+    bool busy() const override { return true; }
 
 private:
     DisplayText& display_;

@@ -131,6 +131,11 @@ void ProduceDirectly(const std::function<void(CellVisitor& sink)>& produce, Cell
 
 } // namespace
 
+bool ReadAheadPays(const CellVisitor& visitor) {
+    static const unsigned cores = std::thread::hardware_concurrency();
+    return !visitor.busy() || cores > 2;
+}
+
 void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor,
                bool overlap) {
     if (!overlap)

@@ -16,4 +16,9 @@ namespace gq {
 void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor,
                bool overlap = true);
 
+// Whether a large part pays for a thread that inflates it ahead of the parse, beside the parse's
+// own and the visitor's: on two cores only when the visitor is light, as three busy threads on
+// two cores keep the busiest waiting.
+bool ReadAheadPays(const CellVisitor& visitor);
+
 } // namespace gq

@@ -1,6 +1,7 @@
 #include "XlsbReader.h"
 
 #include "CellOrder.h"
+#include "CellPipeline.h"
 #include "Error.h"
 #include "NumberFormat.h"
 #include "OpcPackage.h"
@@ -157,7 +158,7 @@ private:
     }
 
     void readSheet(const std::string& part, CellVisitor& visitor) {
-        auto input = package_.stream(part, true);
+        auto input = package_.stream(part, ReadAheadPays(visitor));
         RecordReader records(*input, part);
         Cell cell;
         RowMajorOrder order;

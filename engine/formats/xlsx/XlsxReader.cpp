@@ -129,7 +129,8 @@ public:
 
     void readCells(std::size_t sheetIndex, CellVisitor& visitor) override {
         const std::string& part = sheets_.at(sheetIndex).part;
-        auto input = package_.stream(part, true);
+        const bool readAhead = ReadAheadPays(visitor);
+        auto input = package_.stream(part, readAhead);
         // The scanner decides from the part's first bytes, before any cell; a part it does not
         // read goes to expat from the start.
         std::optional<SheetScanner> scanner;
@@ -137,7 +138,7 @@ public:
             scanner.emplace(*input);
             if (!scanner->readsPart()) {
                 scanner.reset();
-                input = package_.stream(part, true);
+                input = package_.stream(part, readAhead);
             }
         }
         PipeCells(
