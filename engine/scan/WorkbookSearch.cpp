@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 #include <charconv>
 #include <cstdio>
@@ -295,22 +296,31 @@ private:
                 addRow();
             return;
         }
-        std::uint64_t matched = 0;
-        bool whole = true; // every term was judged
-        for (std::size_t k = 0; k < count; ++k) {
-            if (stopInside && host_.stopRequested())
-                return;
-            if (!(candidates >> k & 1))
-                continue;
+        std::uint64_t matched = 0; // of the first 64 terms, all that a mask can hold
+        bool whole = true;         // every term was judged
+        auto judge = [&](std::size_t k) {
             try {
                 auto term = [&]() -> const std::string& { return host_.term(k); };
                 if (ignoreCase && test(terms_[k], term, *ignoreCase, subject)) {
-                    matched |= 1ull << k;
+                    if (k < 64)
+                        matched |= 1ull << k;
                     addRow();
                 }
             } catch (const Error& error) {
                 whole = false;
                 report(error.what());
+            }
+        };
+        if (candidates != ~0ull && !stopInside) {
+            // A format's mask (of at most kMaxTerms terms) names those left to judge.
+            for (std::uint64_t left = candidates & ((1ull << count) - 1); left; left &= left - 1)
+                judge(static_cast<std::size_t>(std::countr_zero(left)));
+        } else {
+            for (std::size_t k = 0; k < count; ++k) {
+                if (stopInside && host_.stopRequested())
+                    return;
+                if (k >= 64 || candidates >> k & 1)
+                    judge(k);
             }
         }
         if (!masks || !whole)

@@ -307,6 +307,18 @@ TEST(WorkbookSearch, ATermListJudgesEachSharedStringAndFormatOnceWhileNoTermChan
     gq::ExcelSearchWorkbookCombo(path, &workbook, host);
     EXPECT_EQ(host.rows.size(), 8u);
     EXPECT_EQ(host.reads, 2);
+
+    // A list longer than a mask holds is judged term by term, to its last term.
+    host.rows.clear();
+    host.terms.assign(70, "zzz");
+    host.terms[66] = "pear";
+    host.terms[69] = "1.50";
+    gq::ExcelSearchWorkbookCombo(path, &workbook, host);
+    locations.clear();
+    for (const auto& row : host.rows)
+        locations.push_back(row.location);
+    EXPECT_EQ(locations, (std::vector<std::string>{"B1", "A2", "B2", "B3", "A4", "B4", "B5", "A6",
+                                                   "B6", "B7", "A8", "B8"}));
 }
 
 TEST(WorkbookSearch, ARunOfEqualCellsIsTestedOnceAndGivesARowForEachOfItsCells) {
