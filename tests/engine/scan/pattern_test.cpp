@@ -141,8 +141,10 @@ TEST(SearchPattern, NeedsWhatEveryMatchHolds) {
 
 // The word-at-a-time ASCII run must lower exactly as the character-by-character rest does.
 TEST(LowerCase, LowersEveryCharacterWhereverItStandsInTheText) {
-    const std::string pieces[] = {"A", "Z", "a", "z", "@", "[", "`", "{", "\x7F", "\x01", "M",
-                                  "\xC3\x84", "\xCE\xA9", "\xE2\x84\xAA", "\xFF", "\xC3"};
+    const std::string pieces[] = {
+        "A",    "Z",    "a",    "z", "@",        "[",        "`",
+        "{",    "\x7F", "\x01", "M", "\xC3\x84", "\xCE\xA9", "\xE2\x84\xAA",
+        "\xFF", "\xC3"};
     std::mt19937 random(5);
     for (int round = 0; round < 20000; ++round) {
         std::string text;
