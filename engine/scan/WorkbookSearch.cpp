@@ -142,18 +142,6 @@ char* ColumnLettersEndingAt(char* end, long long column) {
     return end;
 }
 
-// A cell's location ("C7"), row and column as a result row gives them, written over the row's
-// previous ones without allocating.
-void SetPlace(ResultRow& row, std::uint32_t r, std::uint32_t c) {
-    char digits[16];
-    row.row.assign(digits, std::to_chars(digits, digits + sizeof digits, r).ptr);
-    row.col.assign(digits, std::to_chars(digits, digits + sizeof digits, c).ptr);
-    char letters[kMaxColumnLetters];
-    row.location.assign(ColumnLettersEndingAt(letters + sizeof letters, c),
-                        letters + sizeof letters);
-    row.location += row.row;
-}
-
 // The text export of a sheet: a private (0600) file with a name of its own in the temporary
 // folder ($TMPDIR, else /tmp), removed when the scan ends.
 class ExportFile {
@@ -378,7 +366,7 @@ private:
                 if (placed == 0)
                     row_.cellText = cell.text();
                 if (c != placed) {
-                    SetPlace(row_, r, c);
+                    place(r, c);
                     placed = c;
                 }
                 host_.addResult(row_);
@@ -408,6 +396,7 @@ private:
         row_.location.clear();
         row_.row.clear();
         row_.col.clear();
+        placedRow_ = placedColumn_ = 0;
         if (!export_)
             export_ = std::make_unique<ExportFile>();
         const std::string& exportPath = export_->path();
@@ -443,6 +432,24 @@ private:
             throw;
         }
         ::close(fd);
+    }
+
+    // A cell's location ("C7"), row and column as a result row gives them, written over the
+    // row's previous ones without allocating; a row or column like the last cell's is kept.
+    void place(std::uint32_t r, std::uint32_t c) {
+        char digits[16];
+        if (r != placedRow_)
+            row_.row.assign(digits, std::to_chars(digits, digits + sizeof digits, r).ptr);
+        if (c != placedColumn_) {
+            row_.col.assign(digits, std::to_chars(digits, digits + sizeof digits, c).ptr);
+            char letters[kMaxColumnLetters];
+            columnLetters_.assign(ColumnLettersEndingAt(letters + sizeof letters, c),
+                                  letters + sizeof letters);
+        }
+        placedRow_ = r;
+        placedColumn_ = c;
+        row_.location.assign(columnLetters_);
+        row_.location += row_.row;
     }
 
     // Tests each physical line (without its LF or CR LF) that `bytes` completes; false once the
@@ -497,8 +504,10 @@ private:
     bool reportedBadPattern_ = false;
     std::string lowered_;
     bool loweredReady_ = false;
-    ResultRow row_;           // made again for every result row, in the same storage
-    std::uint32_t lines_ = 0; // counts on across worksheets
+    ResultRow row_; // made again for every result row, in the same storage
+    std::uint32_t placedRow_ = 0, placedColumn_ = 0; // of row_'s place; 0 when it has none
+    std::string columnLetters_;                      // of placedColumn_
+    std::uint32_t lines_ = 0;                        // counts on across worksheets
     std::unique_ptr<ExportFile> export_;
 };
 
