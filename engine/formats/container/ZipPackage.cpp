@@ -2,6 +2,7 @@
 
 #include "CaseMapping.h"
 #include "Error.h"
+#include "LittleEndian.h"
 
 #include <fcntl.h>
 #include <isa-l/crc.h>
@@ -73,13 +74,6 @@ constexpr std::uint32_t kCentralHeader = 0x02014b50, kEndOfDirectory = 0x06054b5
 constexpr std::uint16_t kStored = 0, kDeflated = 8;
 constexpr std::uint16_t kEncrypted = 0x0001; // set by every kind of encryption
 
-std::uint64_t Le(const unsigned char* p, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
-}
-
 [[noreturn]] void ThrowNotAWorkbook() {
     throw Error(kNotAWorkbook);
 }
@@ -118,7 +112,7 @@ public:
         unsigned char header[30];
         if (!archive_->readAt(entry_.headerOffset, header, sizeof header))
             throwDamaged("is damaged");
-        offset_ = entry_.headerOffset + sizeof header + Le(header + 26, 2) + Le(header + 28, 2);
+        offset_ = entry_.headerOffset + sizeof header + U16(header + 26) + U16(header + 28);
         if (offset_ > archive_->fileSize)
             throwDamaged("is damaged");
         // A deflate stream ends by itself: one whose size is overstated still reads.
@@ -351,21 +345,21 @@ void ZipArchive::readCentralDirectory() {
     do {
         if (end-- == 0)
             ThrowNotAWorkbook();
-    } while (Le(&tail[end], 4) != kEndOfDirectory ||
-             end + kEndBytes + Le(&tail[end + 20], 2) > tailSize);
+    } while (U32(&tail[end]) != kEndOfDirectory ||
+             end + kEndBytes + U16(&tail[end + 20]) > tailSize);
     const unsigned char* record = &tail[end];
-    std::uint64_t count = Le(record + 10, 2), directorySize = Le(record + 12, 4),
-                  directoryOffset = Le(record + 16, 4);
-    if (Le(record + 4, 2) != 0 || Le(record + 6, 2) != 0 || Le(record + 8, 2) != count)
+    std::uint64_t count = U16(record + 10), directorySize = U32(record + 12),
+                  directoryOffset = U32(record + 16);
+    if (U16(record + 4) != 0 || U16(record + 6) != 0 || U16(record + 8) != count)
         ThrowNotAWorkbook(); // split over several disks
-    if (end >= kLocatorBytes && Le(&tail[end - kLocatorBytes], 4) == kEndLocator64) {
+    if (end >= kLocatorBytes && U32(&tail[end - kLocatorBytes]) == kEndLocator64) {
         unsigned char end64[kEnd64Bytes];
-        if (!readAt(Le(&tail[end - kLocatorBytes + 8], 8), end64, sizeof end64) ||
-            Le(end64, 4) != kEndOfDirectory64 || Le(end64 + 24, 8) != Le(end64 + 32, 8))
+        if (!readAt(U64(&tail[end - kLocatorBytes + 8]), end64, sizeof end64) ||
+            U32(end64) != kEndOfDirectory64 || U64(end64 + 24) != U64(end64 + 32))
             ThrowNotAWorkbook();
-        count = Le(end64 + 32, 8);
-        directorySize = Le(end64 + 40, 8);
-        directoryOffset = Le(end64 + 48, 8);
+        count = U64(end64 + 32);
+        directorySize = U64(end64 + 40);
+        directoryOffset = U64(end64 + 48);
     }
     if (directorySize > fileSize || count > directorySize / kCentralBytes)
         ThrowNotAWorkbook();
@@ -377,23 +371,23 @@ void ZipArchive::readCentralDirectory() {
     std::size_t at = 0;
     for (Entry& entry : entries) {
         const unsigned char* p = directory + at;
-        if (directorySize - at < kCentralBytes || Le(p, 4) != kCentralHeader)
+        if (directorySize - at < kCentralBytes || U32(p) != kCentralHeader)
             ThrowNotAWorkbook();
-        const std::size_t nameSize = Le(p + 28, 2), extraSize = Le(p + 30, 2),
-                          commentSize = Le(p + 32, 2);
+        const std::size_t nameSize = U16(p + 28), extraSize = U16(p + 30),
+                          commentSize = U16(p + 32);
         if (directorySize - at - kCentralBytes < nameSize + extraSize + commentSize)
             ThrowNotAWorkbook();
-        entry.flags = static_cast<std::uint16_t>(Le(p + 8, 2));
-        entry.method = static_cast<std::uint16_t>(Le(p + 10, 2));
-        entry.crc = static_cast<std::uint32_t>(Le(p + 16, 4));
-        entry.compressedSize = Le(p + 20, 4);
-        entry.size = Le(p + 24, 4);
-        entry.headerOffset = Le(p + 42, 4);
+        entry.flags = U16(p + 8);
+        entry.method = U16(p + 10);
+        entry.crc = U32(p + 16);
+        entry.compressedSize = U32(p + 20);
+        entry.size = U32(p + 24);
+        entry.headerOffset = U32(p + 42);
         entry.name.assign(reinterpret_cast<const char*>(p + kCentralBytes), nameSize);
         // Zip64's extra field holds, in this order, each of the three that is all ones here.
         const unsigned char* extra = p + kCentralBytes + nameSize;
         for (std::size_t e = 0; e + 4 <= extraSize;) {
-            const std::size_t id = Le(extra + e, 2), size = Le(extra + e + 2, 2);
+            const std::size_t id = U16(extra + e), size = U16(extra + e + 2);
             if (e + 4 + size > extraSize)
                 break;
             if (id == 1) {
@@ -403,7 +397,7 @@ void ZipArchive::readCentralDirectory() {
                     if (*value == 0xFFFFFFFF) {
                         if (field + 8 > e + 4 + size)
                             ThrowNotAWorkbook();
-                        *value = Le(extra + field, 8);
+                        *value = U64(extra + field);
                         field += 8;
                     }
             }

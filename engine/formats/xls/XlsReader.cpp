@@ -24,8 +24,6 @@ namespace {
 using xls::ContinuedRecord;
 using xls::Record;
 using xls::RecordCutShort;
-using xls::U16;
-using xls::U32;
 
 enum RecordType : std::uint16_t {
     kDimensions2 = 0x0000,

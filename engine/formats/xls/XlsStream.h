@@ -3,6 +3,7 @@
 #include "CellText.h"
 #include "CompoundFile.h"
 #include "Error.h"
+#include "LittleEndian.h"
 
 #include <cstdint>
 #include <memory>
@@ -99,14 +100,5 @@ private:
     std::size_t pos_ = 0;
     std::string piece_; // one segment's characters, decoded before they join the string
 };
-
-// Little-endian fields of record data; the caller has checked the size.
-inline std::uint16_t U16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t U32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 } // namespace gq::xls

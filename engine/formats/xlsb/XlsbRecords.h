@@ -4,6 +4,7 @@
 // checked on bytes without a file.
 
 #include "BinaryCellValues.h"
+#include "LittleEndian.h"
 #include "ZipPackage.h"
 
 #include <cstdint>
@@ -80,18 +81,10 @@ struct Payload {
         return offset <= size && count <= size - offset;
     }
     std::uint8_t u8(std::size_t offset) const { return data[offset]; }
-    std::uint16_t u16(std::size_t offset) const {
-        return static_cast<std::uint16_t>(data[offset] | data[offset + 1] << 8);
-    }
-    std::uint32_t u32(std::size_t offset) const {
-        return static_cast<std::uint32_t>(data[offset]) |
-               static_cast<std::uint32_t>(data[offset + 1]) << 8 |
-               static_cast<std::uint32_t>(data[offset + 2]) << 16 |
-               static_cast<std::uint32_t>(data[offset + 3]) << 24;
-    }
+    std::uint16_t u16(std::size_t offset) const { return U16(data + offset); }
+    std::uint32_t u32(std::size_t offset) const { return U32(data + offset); }
     double f64(std::size_t offset) const {
-        std::uint64_t bits = static_cast<std::uint64_t>(u32(offset)) |
-                             static_cast<std::uint64_t>(u32(offset + 4)) << 32;
+        std::uint64_t bits = U64(data + offset);
         double value;
         std::memcpy(&value, &bits, sizeof value);
         return value;
