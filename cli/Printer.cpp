@@ -1,7 +1,6 @@
 #include "Printer.h"
 
 #include "ByteWords.h"
-
 #include "Utf8.h"
 
 #include <array>

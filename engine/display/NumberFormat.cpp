@@ -1,5 +1,6 @@
 #include "NumberFormat.h"
 
+#include <array>
 #include <bitset>
 #include <charconv>
 #include <cmath>
@@ -965,25 +966,12 @@ std::string IntegerDigits(const Decimal& d) {
 // ToDecimal and roundAt give, rounded half up at the last decimal shown. False, having written
 // nothing, for a value of more digits or one whose shown digits take more than 64 bits.
 bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
-    static constexpr std::uint64_t kPowers[] = {1,
-                                                10,
-                                                100,
-                                                1000,
-                                                10000,
-                                                100000,
-                                                1000000,
-                                                10000000,
-                                                100000000,
-                                                1000000000,
-                                                10000000000,
-                                                100000000000,
-                                                1000000000000,
-                                                10000000000000,
-                                                100000000000000,
-                                                1000000000000000,
-                                                10000000000000000,
-                                                100000000000000000,
-                                                1000000000000000000};
+    static constexpr auto kPowers = [] {
+        std::array<std::uint64_t, 19> powers{1};
+        for (std::size_t i = 1; i < powers.size(); ++i)
+            powers[i] = powers[i - 1] * 10;
+        return powers;
+    }();
     std::uint64_t units = 0; // the value in steps of the last decimal shown
     if (magnitude != 0) {
         std::uint64_t m;

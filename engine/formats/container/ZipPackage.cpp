@@ -436,11 +436,15 @@ bool ZipPackage::has(const std::string& name) const {
     return indexOf(name) >= 0;
 }
 
-std::string ZipPackage::read(const std::string& name, std::uint64_t limit) const {
-    std::int64_t index = indexOf(name);
+std::size_t ZipPackage::partIndex(const std::string& name) const {
+    const std::int64_t index = indexOf(name);
     if (index < 0)
         throw Error(std::string(kNotAWorkbook) + ": the part " + name + " is missing");
-    DirectStream input(archive_, static_cast<std::size_t>(index));
+    return static_cast<std::size_t>(index);
+}
+
+std::string ZipPackage::read(const std::string& name, std::uint64_t limit) const {
+    DirectStream input(archive_, partIndex(name));
     if (input.declaredSize() > limit)
         ThrowBomb();
     // The stream gives no more than the declared size; the byte of room past it lets the end show
@@ -466,12 +470,10 @@ bool ZipPackage::isLarge(const std::string& name) const {
 }
 
 std::unique_ptr<ByteStream> ZipPackage::stream(const std::string& name, bool readAhead) const {
-    std::int64_t index = indexOf(name);
-    if (index < 0)
-        throw Error(std::string(kNotAWorkbook) + ": the part " + name + " is missing");
-    if (readAhead && isLarge(name))
-        return std::make_unique<ReadAheadStream>(archive_, static_cast<std::size_t>(index));
-    return std::make_unique<DirectStream>(archive_, static_cast<std::size_t>(index));
+    const std::size_t index = partIndex(name);
+    if (readAhead && archive_->entries[index].size >= kReadAheadMinBytes)
+        return std::make_unique<ReadAheadStream>(archive_, index);
+    return std::make_unique<DirectStream>(archive_, index);
 }
 
 } // namespace gq

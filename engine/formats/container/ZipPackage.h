@@ -52,7 +52,8 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    std::int64_t indexOf(const std::string& name) const;
+    std::int64_t indexOf(const std::string& name) const;  // -1 when the part is missing
+    std::size_t partIndex(const std::string& name) const; // throws when it is missing
 
     std::string path_;
     std::shared_ptr<const ZipArchive> archive_;
