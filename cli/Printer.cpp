@@ -1,8 +1,9 @@
 #include "Printer.h"
 
 #include "ByteWords.h"
-#include "Utf8.h"
+#include "CaseMapping.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -103,11 +104,6 @@ void AppendColored(std::string& out, const char* color, std::string_view text) {
     LineWriter(out, 2 * text.size() + kMaxColorBytes).putColored(color, text);
 }
 
-bool ValidUtf8(char32_t c, std::size_t length) {
-    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    return length >= 2 && c >= kLeast[length] && (c < 0xD800 || c > 0xDFFF) && c <= 0x10FFFF;
-}
-
 } // namespace
 
 void AppendJsonString(std::string_view text, std::string& out) {
@@ -116,14 +112,13 @@ void AppendJsonString(std::string_view text, std::string& out) {
     for (std::size_t i = 0; i < text.size();) {
         auto byte = static_cast<unsigned char>(text[i]);
         if (byte >= 0x80) {
-            std::size_t start = i;
-            char32_t c = NextCodePoint(text, i);
-            if (ValidUtf8(c, i - start)) {
-                out.append(text, start, i - start);
-            } else {
+            char32_t c;
+            const std::size_t size = Utf8SequenceAt(text, i, c);
+            if (size > 0)
+                out.append(text, i, size);
+            else
                 out += "\xEF\xBF\xBD";
-                i = start + 1;
-            }
+            i += std::max<std::size_t>(size, 1);
             continue;
         }
         ++i;

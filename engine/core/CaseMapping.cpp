@@ -28,8 +28,11 @@ template <std::size_t N> char32_t Map(const CaseRun (&runs)[N], char32_t c) {
     return static_cast<char32_t>(static_cast<std::int32_t>(c) + run.delta);
 }
 
-// The length of the valid sequence that starts at `p` (with `left` bytes), 0 if none does.
-std::size_t ValidSequence(const unsigned char* p, std::size_t left, char32_t& c) {
+} // namespace
+
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t at, char32_t& c) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + at;
+    const std::size_t left = text.size() - at;
     const unsigned char b = p[0];
     std::size_t size;
     char32_t min;
@@ -57,8 +60,6 @@ std::size_t ValidSequence(const unsigned char* p, std::size_t left, char32_t& c)
     return size;
 }
 
-} // namespace
-
 char32_t LowerCase(char32_t c) {
     if (c < 0x80)
         return c >= 'A' && c <= 'Z' ? c + 32 : c;
@@ -81,10 +82,9 @@ std::string AsciiLower(std::string text) {
 bool DecodeUtf8Strictly(std::string_view text, std::u32string& out) {
     out.clear();
     bool valid = true;
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     for (std::size_t i = 0; i < text.size();) {
         char32_t c;
-        if (const std::size_t size = ValidSequence(p + i, text.size() - i, c)) {
+        if (const std::size_t size = Utf8SequenceAt(text, i, c)) {
             out.push_back(c);
             i += size;
         } else {
