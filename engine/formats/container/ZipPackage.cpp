@@ -219,7 +219,7 @@ public:
         }
         Chunk& chunk = chunks_[head_];
         std::size_t n = std::min(size, chunk.size - chunk.offset);
-        std::memcpy(buffer, chunk.bytes.data() + chunk.offset, n);
+        std::memcpy(buffer, chunk.bytes.get() + chunk.offset, n);
         chunk.offset += n;
         if (chunk.offset == chunk.size) {
             head_ = (head_ + 1) % kChunks;
@@ -231,9 +231,10 @@ public:
 
 private:
     static constexpr std::size_t kChunks = 4;
-    static constexpr std::size_t kChunkBytes = 1 << 18;
+    static constexpr std::size_t kChunkBytes = 1 << 16;
     struct Chunk {
-        std::vector<char> bytes = std::vector<char>(kChunkBytes);
+        // Not zeroed: a page first touched costs more than the bytes inflated into it.
+        std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kChunkBytes);
         std::size_t size = 0;
         std::size_t offset = 0;
     };
@@ -252,7 +253,7 @@ private:
             std::size_t got = 0;
             std::string failure;
             try {
-                got = source_.read(chunk.bytes.data(), kChunkBytes);
+                got = source_.read(chunk.bytes.get(), kChunkBytes);
             } catch (const Error& error) {
                 failure = error.what();
             }

@@ -159,6 +159,12 @@ void StringPool::add(std::string_view text) {
     ends_.push_back(static_cast<std::uint32_t>(pool_.size()));
 }
 
+void StringPool::reserveFor(std::size_t partBytes) {
+    static constexpr std::size_t kLeastItemBytes = sizeof "<si><t/></si>" - 1;
+    pool_.reserve(std::min(partBytes, kMaxBytes));
+    ends_.reserve(partBytes / kLeastItemBytes);
+}
+
 void AppendBounded(std::string& text, std::string_view more) {
     if (text.size() < kMaxRawText)
         text.append(more.substr(0, kMaxRawText - text.size()));
@@ -241,6 +247,7 @@ void ParseSharedStringsXml(ByteStream& input, StringPool& pool) {
 }
 
 void ParseSharedStringsXml(std::string_view part, StringPool& pool) {
+    pool.reserveFor(part.size());
     SharedStringsHandler handler(pool);
     ParseXml(part, handler);
 }

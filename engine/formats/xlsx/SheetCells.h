@@ -24,6 +24,9 @@ public:
     static constexpr std::size_t kMaxBytes = 1ull << 30; // keeps every end within 32 bits
 
     void add(std::string_view text);
+    // Room for what a table of `partBytes` can hold: growing by doubling would touch twice the
+    // memory, and first touching a page costs more than what is copied into it.
+    void reserveFor(std::size_t partBytes);
     std::size_t size() const { return ends_.size(); }
     std::string_view at(std::size_t index) const {
         std::size_t begin = index == 0 ? 0 : ends_[index - 1];

@@ -1112,6 +1112,7 @@ bool ReadPlainSharedStrings(std::string_view part, StringPool& pool) {
             return false;
     }
     StringPool strings;
+    strings.reserveFor(part.size());
     std::string text;
     while (!skip("</sst>")) {
         if (!skip("<si><t>") && !skip(R"(<si><t xml:space="preserve">)"))
