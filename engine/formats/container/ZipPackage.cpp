@@ -286,6 +286,13 @@ private:
 
 } // namespace
 
+std::size_t MemoryStream::read(char* buffer, std::size_t size) {
+    const std::size_t n = std::min(size, bytes_.size() - offset_);
+    std::memcpy(buffer, bytes_.data() + offset_, n);
+    offset_ += n;
+    return n;
+}
+
 bool ZipArchive::readAt(std::uint64_t offset, void* out, std::size_t count) const {
     if (offset > fileSize || count > fileSize - offset)
         return false;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace gq {
 
@@ -15,6 +16,17 @@ public:
     virtual ~ByteStream() = default;
     // Fills up to `size` bytes; returns 0 at the end. Throws gq::Error on damage or a bomb.
     virtual std::size_t read(char* buffer, std::size_t size) = 0;
+};
+
+// A ByteStream over bytes in memory (whole small parts, and tests).
+class MemoryStream : public ByteStream {
+public:
+    explicit MemoryStream(std::string_view bytes) : bytes_(bytes) {}
+    std::size_t read(char* buffer, std::size_t size) override;
+
+private:
+    std::string_view bytes_;
+    std::size_t offset_ = 0;
 };
 
 // A zip package (.xlsx, .xlsb, .ods). Every part is guarded against decompression bombs: a part

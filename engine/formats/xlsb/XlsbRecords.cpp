@@ -60,13 +60,6 @@ std::size_t Payload::wideString(std::size_t offset, std::string& out) const {
     return offset + 2 * units;
 }
 
-std::size_t MemoryStream::read(char* buffer, std::size_t size) {
-    std::size_t n = std::min(size, bytes_.size() - offset_);
-    std::memcpy(buffer, bytes_.data() + offset_, n);
-    offset_ += n;
-    return n;
-}
-
 namespace {
 constexpr std::size_t kInitialBytes = 1 << 16;
 }

@@ -95,17 +95,6 @@ struct Payload {
     std::size_t wideString(std::size_t offset, std::string& out) const;
 };
 
-// A ByteStream over bytes in memory (whole small parts, and tests).
-class MemoryStream : public ByteStream {
-public:
-    explicit MemoryStream(std::string_view bytes) : bytes_(bytes) {}
-    std::size_t read(char* buffer, std::size_t size) override;
-
-private:
-    std::string_view bytes_;
-    std::size_t offset_ = 0;
-};
-
 // Walks the records of one part. Only the payloads asked for are gathered into memory, and a
 // payload buffer grows only as far as the bytes actually read, so a record that claims more than
 // the part holds costs nothing before the cut is found.

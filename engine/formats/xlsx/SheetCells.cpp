@@ -159,10 +159,13 @@ void StringPool::add(std::string_view text) {
     ends_.push_back(static_cast<std::uint32_t>(pool_.size()));
 }
 
-void StringPool::reserveFor(std::size_t partBytes) {
+void StringPool::reserveFor(std::uint64_t partBytes) {
+    // A size a header declares is no promise: past this, growing costs little beside reading.
+    static constexpr std::uint64_t kMostReserved = 64 << 20;
     static constexpr std::size_t kLeastItemBytes = sizeof "<si><t/></si>" - 1;
-    pool_.reserve(std::min(partBytes, kMaxBytes));
-    ends_.reserve(partBytes / kLeastItemBytes);
+    const auto bytes = static_cast<std::size_t>(std::min(partBytes, kMostReserved));
+    pool_.reserve(bytes);
+    ends_.reserve(bytes / kLeastItemBytes);
 }
 
 void AppendBounded(std::string& text, std::string_view more) {
@@ -244,12 +247,6 @@ void ParseSheetXml(ByteStream& input, SheetCells& cells) {
 void ParseSharedStringsXml(ByteStream& input, StringPool& pool) {
     SharedStringsHandler handler(pool);
     ParseXml(input, handler);
-}
-
-void ParseSharedStringsXml(std::string_view part, StringPool& pool) {
-    pool.reserveFor(part.size());
-    SharedStringsHandler handler(pool);
-    ParseXml(part, handler);
 }
 
 } // namespace gq

@@ -26,7 +26,11 @@ public:
     void add(std::string_view text);
     // Room for what a table of `partBytes` can hold: growing by doubling would touch twice the
     // memory, and first touching a page costs more than what is copied into it.
-    void reserveFor(std::size_t partBytes);
+    void reserveFor(std::uint64_t partBytes);
+    void clear() {
+        pool_.clear();
+        ends_.clear();
+    }
     std::size_t size() const { return ends_.size(); }
     std::string_view at(std::size_t index) const {
         std::size_t begin = index == 0 ? 0 : ends_[index - 1];
@@ -308,6 +312,5 @@ void ParseSheetXml(ByteStream& input, SheetCells& cells);
 // Reads a shared-string table with expat, adding its strings to `pool`: what is not in the plain
 // form that ReadPlainSharedStrings takes, and its reference.
 void ParseSharedStringsXml(ByteStream& input, StringPool& pool);
-void ParseSharedStringsXml(std::string_view part, StringPool& pool);
 
 } // namespace gq

@@ -1066,66 +1066,154 @@ void SheetScanner::read(SheetCells& cells) {
     scanner_->read(cells);
 }
 
-bool ReadPlainSharedStrings(std::string_view part, StringPool& pool) {
-    if (pool.size() != 0)
-        return false; // a second table adds to the first, which the general parser does
-    const char* p = part.data();
-    const char* const end = p + part.size();
-    auto skip = [&](std::string_view literal) {
-        if (static_cast<std::size_t>(end - p) < literal.size() ||
-            std::memcmp(p, literal.data(), literal.size()) != 0)
+namespace {
+
+// A shared-string table read in its plain form through a buffer that holds at least one whole
+// piece (the prolog, an item), which is taken again from its start when the buffer ends within
+// it. The buffer doubles for a piece longer than it, up to kMaxPieceBytes; a longer one is left
+// to the general parser, as is everything that is not plain.
+class PlainTable {
+public:
+    PlainTable(ByteStream& input, std::size_t bufferBytes)
+        : input_(input), capacity_(std::max(bufferBytes, 2 * kMargin)),
+          buffer_(std::make_unique_for_overwrite<char[]>(capacity_)), p_(buffer_.get()), end_(p_) {}
+
+    bool read(StringPool& strings) {
+        if (!whole([&] { return prolog(); }))
             return false;
-        p += literal.size();
-        return true;
-    };
-    auto skipSpaces = [&] {
-        const char* from = p;
-        while (p != end && (ClassOf(*p) & kSpace))
-            ++p;
-        return p != from;
-    };
-    skip("\xEF\xBB\xBF"); // UTF-8's byte order mark
-    if (!skip(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"))
-        skip(R"(<?xml version="1.0" encoding="UTF-8"?>)");
-    skipSpaces();
-    if (!skip("<sst"))
-        return false;
-    // Attributes with plain names and printable values, each name once.
-    std::string_view names[8];
-    std::size_t count = 0;
-    while (!skip(">")) {
-        if (!skipSpaces() || p == end || !(ClassOf(*p) & kNameStart) || count == std::size(names))
-            return false;
-        const char* name = p;
-        while (p != end && (ClassOf(*p) & kNameChar))
-            ++p;
-        names[count] = std::string_view(name, static_cast<std::size_t>(p - name));
-        if (std::find(names, names + count, names[count]) != names + count)
-            return false;
-        ++count;
-        if (!skip("=\"") && !skip("='"))
-            return false;
-        const char quote = p[-1];
-        while (p != end && *p != quote && *p >= 0x20 && *p < 0x7F && *p != '<' && *p != '&')
-            ++p;
-        if (!skip(std::string_view(&quote, 1)))
-            return false;
-    }
-    StringPool strings;
-    strings.reserveFor(part.size());
-    std::string text;
-    while (!skip("</sst>")) {
-        if (!skip("<si><t>") && !skip(R"(<si><t xml:space="preserve">)"))
-            return false;
-        text.clear();
-        const char* run = p; // plain bytes not yet added
+        std::string text;
         for (;;) {
-            while (p != end && !(ClassOf(*p) & kTextStop))
-                ++p;
-            if (p == end || *p == '<')
+            if (near())
+                fill();
+            if (skip("</sst>"))
                 break;
-            if (*p == '&') {
-                AppendBounded(text, std::string_view(run, static_cast<std::size_t>(p - run)));
+            if (!whole([&] { return item(text, strings); }))
+                return false;
+        }
+        for (;;) {
+            skipSpaces();
+            if (p_ != end_)
+                return false;
+            if (ended_)
+                return true;
+            fill();
+        }
+    }
+
+private:
+    // No check of the markup looks further ahead than this: one that fails further from the end
+    // of the buffer than this fails whatever follows.
+    static constexpr std::size_t kMargin = 64;
+    static constexpr std::size_t kMaxPieceBytes = 16 << 20;
+
+    enum class Outcome { Taken, Refused, Short }; // Short: more bytes may make it Taken
+
+    template <typename Piece> bool whole(Piece piece) {
+        for (;;) {
+            if (near())
+                fill();
+            char* const start = p_;
+            const Outcome outcome = piece();
+            if (outcome != Outcome::Short)
+                return outcome == Outcome::Taken;
+            p_ = start;
+            if (!fill())
+                return false;
+        }
+    }
+
+    bool near() const { return !ended_ && static_cast<std::size_t>(end_ - p_) < kMargin; }
+    Outcome failed() const { return near() ? Outcome::Short : Outcome::Refused; }
+
+    // Moves the bytes from p_ on to the start of the buffer, doubling it when they fill it, and
+    // reads after them until it is full or the table ends. False when the buffer may not grow.
+    bool fill() {
+        const auto kept = static_cast<std::size_t>(end_ - p_);
+        if (kept == capacity_) {
+            if (capacity_ >= kMaxPieceBytes)
+                return false;
+            auto larger = std::make_unique_for_overwrite<char[]>(2 * capacity_);
+            std::memcpy(larger.get(), p_, kept);
+            buffer_ = std::move(larger);
+            capacity_ *= 2;
+        } else {
+            std::memmove(buffer_.get(), p_, kept);
+        }
+        p_ = buffer_.get();
+        end_ = p_ + kept;
+        while (!ended_ && end_ != p_ + capacity_) {
+            const std::size_t got =
+                input_.read(end_, static_cast<std::size_t>(p_ + capacity_ - end_));
+            ended_ = got == 0;
+            end_ += got;
+        }
+        return true;
+    }
+
+    bool skip(std::string_view literal) {
+        if (static_cast<std::size_t>(end_ - p_) < literal.size() ||
+            std::memcmp(p_, literal.data(), literal.size()) != 0)
+            return false;
+        p_ += literal.size();
+        return true;
+    }
+
+    bool skipSpaces() {
+        const char* from = p_;
+        while (p_ != end_ && (ClassOf(*p_) & kSpace))
+            ++p_;
+        return p_ != from;
+    }
+
+    // The declaration and the root's start tag, whose attributes have plain names and printable
+    // values, each name once.
+    Outcome prolog() {
+        skip("\xEF\xBB\xBF"); // UTF-8's byte order mark
+        if (!skip(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"))
+            skip(R"(<?xml version="1.0" encoding="UTF-8"?>)");
+        skipSpaces();
+        if (!skip("<sst"))
+            return failed();
+        std::string_view names[8];
+        std::size_t count = 0;
+        while (!skip(">")) {
+            if (!skipSpaces() || p_ == end_ || !(ClassOf(*p_) & kNameStart) ||
+                count == std::size(names))
+                return failed();
+            const char* name = p_;
+            while (p_ != end_ && (ClassOf(*p_) & kNameChar))
+                ++p_;
+            names[count] = std::string_view(name, static_cast<std::size_t>(p_ - name));
+            if (std::find(names, names + count, names[count]) != names + count)
+                return Outcome::Refused;
+            ++count;
+            if (!skip("=\"") && !skip("='"))
+                return failed();
+            const char quote = p_[-1];
+            while (p_ != end_ && *p_ != quote && *p_ >= 0x20 && *p_ < 0x7F && *p_ != '<' &&
+                   *p_ != '&')
+                ++p_;
+            if (!skip(std::string_view(&quote, 1)))
+                return failed();
+        }
+        return Outcome::Taken;
+    }
+
+    // <si><t>one run of text</t></si>, its text added to `strings`.
+    Outcome item(std::string& text, StringPool& strings) {
+        if (!skip("<si><t>") && !skip(R"(<si><t xml:space="preserve">)"))
+            return failed();
+        text.clear();
+        const char* run = p_; // plain bytes not yet added
+        for (;;) {
+            while (p_ != end_ && !(ClassOf(*p_) & kTextStop))
+                ++p_;
+            if (p_ == end_ || *p_ == '<')
+                break;
+            if (near())
+                return Outcome::Short; // a reference or a character may be cut
+            if (*p_ == '&') {
+                AppendBounded(text, std::string_view(run, static_cast<std::size_t>(p_ - run)));
                 static constexpr std::pair<std::string_view, std::string_view> kEntities[] = {
                     {"&amp;", "&"},
                     {"&lt;", "<"},
@@ -1135,42 +1223,56 @@ bool ReadPlainSharedStrings(std::string_view part, StringPool& pool) {
                 const auto entity = std::find_if(std::begin(kEntities), std::end(kEntities),
                                                  [&](const auto& e) { return skip(e.first); });
                 if (entity == std::end(kEntities))
-                    return false; // a character reference, or no reference at all
+                    return Outcome::Refused; // a character reference, or no reference at all
                 AppendBounded(text, entity->second);
-                run = p;
+                run = p_;
                 continue;
             }
-            if (*p == ']') {
-                if (end - p >= 3 && p[1] == ']' && p[2] == '>')
-                    return false; // not allowed in text
-                ++p;
+            if (*p_ == ']') {
+                if (end_ - p_ >= 3 && p_[1] == ']' && p_[2] == '>')
+                    return Outcome::Refused; // not allowed in text
+                ++p_;
                 continue;
             }
-            const int length = static_cast<unsigned char>(*p) < 0x80
+            const int length = static_cast<unsigned char>(*p_) < 0x80
                                    ? 0 // a carriage return (normalised) or a control code
-                                   : XmlCharLength(reinterpret_cast<const unsigned char*>(p),
-                                                   static_cast<std::size_t>(end - p));
+                                   : XmlCharLength(reinterpret_cast<const unsigned char*>(p_),
+                                                   static_cast<std::size_t>(end_ - p_));
             if (length <= 0)
-                return false;
-            p += length;
+                return Outcome::Refused;
+            p_ += length;
         }
-        const std::string_view last(run, static_cast<std::size_t>(p - run));
+        const std::string_view last(run, static_cast<std::size_t>(p_ - run));
         if (!skip("</t></si>"))
-            return false;
+            return failed();
         // Most strings are one plain run that nothing changes: taken as they lie.
         if (text.empty() && last.size() <= kMaxCellChars && last.find("_x") == last.npos) {
             strings.add(last);
-            continue;
+            return Outcome::Taken;
         }
         AppendBounded(text, last);
         FinishText(text);
         strings.add(text);
+        return Outcome::Taken;
     }
-    skipSpaces();
-    if (p != end)
-        return false;
-    pool = std::move(strings);
-    return true;
+
+    ByteStream& input_;
+    std::size_t capacity_;
+    std::unique_ptr<char[]> buffer_;
+    char* p_;
+    char* end_;
+    bool ended_ = false;
+};
+
+} // namespace
+
+bool ReadPlainSharedStrings(ByteStream& input, StringPool& pool, std::size_t bufferBytes) {
+    if (pool.size() != 0)
+        return false; // a second table adds to the first, which the general parser does
+    if (PlainTable(input, bufferBytes).read(pool))
+        return true;
+    pool.clear();
+    return false;
 }
 
 } // namespace gq

@@ -38,12 +38,15 @@ private:
     std::unique_ptr<Scanner> scanner_;
 };
 
-// Reads a whole shared-string table written in its plain form, as most writers write it: a
+// Reads a shared-string table written in its plain form, as most writers write it: a
 // declaration, the root with plain attributes, and items that are each one run of text with no
 // reference but the five named ones (<si><t>tea &amp; milk</t></si>). Adds the strings to `pool`
 // and returns true only when every byte of the part is in that form, which expat reads to the same
-// strings; false, with `pool` unchanged, for anything else (rich text, references, comments...),
-// which is the general parser's to read.
-bool ReadPlainSharedStrings(std::string_view part, StringPool& pool);
+// strings; false, with `pool` as it was, for anything else (rich text, references, comments..., or
+// a pool that holds a table already), which is the general parser's to read from the part's
+// start. The part passes through a buffer of `bufferBytes` (tests make it small).
+inline constexpr std::size_t kPlainTableBufferBytes = 1 << 16;
+bool ReadPlainSharedStrings(ByteStream& input, StringPool& pool,
+                            std::size_t bufferBytes = kPlainTableBufferBytes);
 
 } // namespace gq

@@ -153,17 +153,13 @@ public:
     }
 
 private:
-    // A table of a usual size is read whole, in one pass when it is in its plain form; any other
-    // goes to expat, a large one as it streams.
+    // A table in its plain form is read in one pass as it streams; any other goes to expat,
+    // which reads it again from its start.
     void readSharedStrings(const std::string& part) {
-        static constexpr std::uint64_t kWholeBytes = 16 << 20;
-        if (const auto size = package_.declaredSize(part); size && *size <= kWholeBytes) {
-            const std::string bytes = package_.read(part, kWholeBytes);
-            if (!ReadPlainSharedStrings(bytes, strings_))
-                ParseSharedStringsXml(bytes, strings_);
-        } else {
+        if (const auto size = package_.declaredSize(part))
+            strings_.reserveFor(*size);
+        if (!ReadPlainSharedStrings(*package_.stream(part), strings_))
             ParseSharedStringsXml(*package_.stream(part), strings_);
-        }
     }
 
     ZipPackage package_;

@@ -194,7 +194,7 @@ private:
 TEST(XlsbRecords, WalksRecordsAcrossReadsAndSkipsUnreadPayloads) {
     std::string big(300000, 'b'); // more than the reader's buffer holds
     std::string bytes = Rec(1, "abc") + Rec(535) + Rec(2, big) + Rec(3, big) + Rec(4, "z");
-    xlsb::MemoryStream memory(bytes);
+    MemoryStream memory(bytes);
     TrickleStream trickle(bytes);
     for (ByteStream* input :
          {static_cast<ByteStream*>(&memory), static_cast<ByteStream*>(&trickle)}) {

@@ -740,20 +740,34 @@ std::vector<std::string> StringsOf(const gq::StringPool& pool) {
 std::vector<std::string> ExpatStrings(std::string_view part) {
     gq::StringPool pool;
     try {
-        gq::ParseSharedStringsXml(part, pool);
+        gq::MemoryStream input(part);
+        gq::ParseSharedStringsXml(input, pool);
     } catch (const gq::Error& error) {
         return {std::string("error: ") + error.what()};
     }
     return StringsOf(pool);
 }
 
-// Taken in one pass only when expat would read the same strings from it.
+bool ReadPlain(const std::string& part, gq::StringPool& pool,
+               const Reading& reading = kReadings[0]) {
+    PiecewiseStream input(part, reading.pieces);
+    return gq::ReadPlainSharedStrings(input, pool, reading.bufferBytes);
+}
+
+// Taken in one pass only when expat would read the same strings from it, however its bytes
+// arrive.
 void ExpectPlainReadAsExpatReads(const std::string& part) {
-    gq::StringPool pool;
-    if (gq::ReadPlainSharedStrings(part, pool))
-        EXPECT_EQ(StringsOf(pool), ExpatStrings(part)) << part.substr(0, 200);
+    gq::StringPool first;
+    const bool taken = ReadPlain(part, first);
+    if (taken)
+        EXPECT_EQ(StringsOf(first), ExpatStrings(part)) << part.substr(0, 200);
     else
-        EXPECT_EQ(pool.size(), 0u) << part.substr(0, 200);
+        EXPECT_EQ(first.size(), 0u) << part.substr(0, 200);
+    for (const Reading& reading : kReadings) {
+        gq::StringPool pool;
+        EXPECT_EQ(ReadPlain(part, pool, reading), taken) << part.substr(0, 200);
+        EXPECT_EQ(StringsOf(pool), StringsOf(first)) << part.substr(0, 200);
+    }
 }
 
 constexpr const char* kSstHead =
@@ -776,11 +790,11 @@ TEST(PlainSharedStrings, TakesThePlainFormAsExpatReadsIt) {
     };
     for (const std::string& part : plain) {
         gq::StringPool pool;
-        EXPECT_TRUE(gq::ReadPlainSharedStrings(part, pool)) << part.substr(0, 120);
+        EXPECT_TRUE(ReadPlain(part, pool)) << part.substr(0, 120);
         ExpectPlainReadAsExpatReads(part);
     }
     gq::StringPool pool;
-    ASSERT_TRUE(gq::ReadPlainSharedStrings(plain[0], pool));
+    ASSERT_TRUE(ReadPlain(plain[0], pool));
     EXPECT_EQ(pool.at(5), "line\rbreak _x0041_");
     EXPECT_EQ(pool.at(6), "<tea> & \"milk'");
     EXPECT_EQ(pool.at(7).size(), gq::kMaxCellChars);
@@ -824,13 +838,13 @@ TEST(PlainSharedStrings, LeavesEveryOtherFormToExpat) {
     };
     for (const std::string& part : others) {
         gq::StringPool pool;
-        EXPECT_FALSE(gq::ReadPlainSharedStrings(part, pool)) << part;
+        EXPECT_FALSE(ReadPlain(part, pool)) << part;
         EXPECT_EQ(pool.size(), 0u);
     }
     // A table after another adds to it, which is for the general parser to do.
     gq::StringPool pool;
     pool.add("first");
-    EXPECT_FALSE(gq::ReadPlainSharedStrings("<sst>" + body + "</sst>", pool));
+    EXPECT_FALSE(ReadPlain("<sst>" + body + "</sst>", pool));
     EXPECT_EQ(StringsOf(pool), std::vector<std::string>{"first"});
 }
 
@@ -864,8 +878,7 @@ TEST(PlainSharedStrings, TakeTheTablesThatWritersWrite) {
         worksheet_write_string(sheet, 1, 0, "caf\xC3\xA9 & <tag>", nullptr);
     });
     gq::StringPool pool;
-    EXPECT_TRUE(
-        gq::ReadPlainSharedStrings(gq::ZipPackage(path).read("xl/sharedStrings.xml"), pool));
+    EXPECT_TRUE(ReadPlain(gq::ZipPackage(path).read("xl/sharedStrings.xml"), pool));
     EXPECT_EQ(StringsOf(pool), (std::vector<std::string>{"  spaced  ", "caf\xC3\xA9 & <tag>"}));
     std::vector<std::string> books = WorkbooksIn(GQ_TEST_DATA_DIR);
     if (std::filesystem::is_directory(GQ_REAL_FIXTURES_DIR))
@@ -879,7 +892,7 @@ TEST(PlainSharedStrings, TakeTheTablesThatWritersWrite) {
                 continue;
             const std::string part = package.read("xl/sharedStrings.xml");
             gq::StringPool strings;
-            plain += gq::ReadPlainSharedStrings(part, strings);
+            plain += ReadPlain(part, strings);
             ExpectPlainReadAsExpatReads(part);
         } catch (const gq::Error&) {
             // a damaged test workbook: its table is not the point here
