@@ -187,7 +187,8 @@ void RowStart::add(std::string_view localName, std::string_view value) {
 }
 
 void SheetCells::passOn(std::string_view value) {
-    if (row_ > 1048576 || col_ > 16384 || stopped_ || !order_.advances(row_, col_))
+    Cell cell;
+    if (!admits(cell))
         return;
     // The types whose text changes on its way to the cell work on value_.
     auto own = [&]() -> std::string& {
@@ -195,10 +196,6 @@ void SheetCells::passOn(std::string_view value) {
             value_.assign(value);
         return value_;
     };
-    Cell cell;
-    cell.row = row_;
-    cell.col = col_;
-    cell.style = style_;
     switch (type_) {
     case CellType::Number:
         if (value.empty() || !ParseNumber(value, cell.number))
@@ -206,15 +203,10 @@ void SheetCells::passOn(std::string_view value) {
         else
             cell.kind = CellKind::Number;
         break;
-    case CellType::Shared: {
-        std::size_t index = 0;
-        if (ParseNumber(value, index) && index < strings_.size()) {
-            cell.kind = CellKind::String;
-            cell.text = strings_.at(index);
-            cell.sharedString = static_cast<std::uint32_t>(index);
-        }
+    case CellType::Shared:
+        if (std::size_t index = 0; ParseNumber(value, index))
+            setSharedString(cell, index);
         break;
-    }
     case CellType::FormulaString:
     case CellType::Inline:
         FinishText(own());
@@ -235,8 +227,7 @@ void SheetCells::passOn(std::string_view value) {
             IsoDateToSerial(own(), date1904_, cell.number) ? CellKind::Number : CellKind::Blank;
         break;
     }
-    if (!visitor_.visit(cell))
-        stopped_ = true;
+    deliver(cell);
 }
 
 void ParseSheetXml(ByteStream& input, SheetCells& cells) {

@@ -54,13 +54,12 @@ void FinishText(std::string& text);
 // Most numbers in a sheet are short decimals. Those it takes (at most 15 digits, no exponent) are
 // read exactly as std::from_chars reads them, without its general machinery: a mantissa below
 // 2^53 and a power of ten up to 10^22 are both exact doubles, and their quotient is correctly
-// rounded. False, leaving `out` alone, for anything else.
-inline bool ParseShortDecimal(std::string_view text, double& out) {
+// rounded. Reads from `p`, which moves to the first byte past the number; false, leaving `out`
+// alone, when no such number starts there.
+inline bool ReadShortDecimal(const char*& p, const char* end, double& out) {
     static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const char* p = text.data();
-    const char* end = p + text.size();
     const bool negative = p != end && *p == '-';
     p += negative;
     // Past 19 digits the mantissa wraps, harmlessly: so many digits are refused below.
@@ -78,24 +77,42 @@ inline bool ParseShortDecimal(std::string_view text, double& out) {
         ++p;
         fractionDigits = digits();
     }
-    if (p != end || integerDigits + fractionDigits == 0 || integerDigits + fractionDigits > 15)
+    if (integerDigits + fractionDigits == 0 || integerDigits + fractionDigits > 15)
         return false;
     double value = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
     out = negative ? -value : value;
     return true;
 }
 
-// Up to nine digits and nothing else, as most style and string indexes are.
-template <typename Unsigned> bool ParseShortDigits(std::string_view text, Unsigned& out) {
-    if (text.empty() || text.size() > 9)
+inline bool ParseShortDecimal(std::string_view text, double& out) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    double value;
+    if (!ReadShortDecimal(p, end, value) || p != end)
         return false;
+    out = value;
+    return true;
+}
+
+// One to nine digits from `p`, which moves past them, as most style and string indexes are.
+template <typename Unsigned> bool ReadShortDigits(const char*& p, const char* end, Unsigned& out) {
+    const char* from = p;
     Unsigned value = 0;
-    for (char c : text) {
-        const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
-        if (digit > 9)
-            return false;
+    for (unsigned digit;
+         p != end && p - from < 9 && (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10;
+         ++p)
         value = static_cast<Unsigned>(value * 10 + digit);
-    }
+    if (p == from)
+        return false;
+    out = value;
+    return true;
+}
+
+template <typename Unsigned> bool ParseShortDigits(std::string_view text, Unsigned& out) {
+    const char* p = text.data();
+    Unsigned value;
+    if (!ReadShortDigits(p, p + text.size(), value) || p != text.data() + text.size())
+        return false;
     out = value;
     return true;
 }
@@ -156,9 +173,10 @@ struct CellStart {
             add(localName[0], value);
     }
     void add(char localName, std::string_view value) {
-        if (localName == 'r')
-            setReference(value);
-        else if (localName == 's')
+        if (localName == 'r') {
+            const char* p = value.data();
+            readReference(p, p + value.size());
+        } else if (localName == 's')
             ParseNumber(value, style);
         else if (localName == 't')
             setType(value);
@@ -169,12 +187,10 @@ struct CellStart {
     std::uint32_t style = 0;
     CellType type = CellType::Number;
 
-private:
-    // Column letters and row digits of an "AB12" reference; 0 where a part is absent.
-    void setReference(std::string_view ref) {
+    // Column letters and row digits of an "AB12" reference, from `p` on, which moves past them;
+    // 0 where a part is absent. What follows them does not count.
+    void readReference(const char*& p, const char* end) {
         std::uint32_t c = 0, r = 0;
-        const char* p = ref.data();
-        const char* end = p + ref.size();
         // Each step stays within 32 bits, as it starts from a bounded value.
         for (unsigned letter;
              p != end && (letter = (static_cast<unsigned char>(*p) | 0x20u) - unsigned{'a'}) < 26;
@@ -186,6 +202,8 @@ private:
         row = r;
         col = c;
     }
+
+private:
     void setType(std::string_view t) {
         type = t == "s"           ? CellType::Shared
                : t == "str"       ? CellType::FormulaString
@@ -274,10 +292,25 @@ public:
     // A cell whose one value element came whole: what startCell, start(Value), characters,
     // end(Value) and end(Cell) do, without copying the value where its type needs no change.
     void valueCell(const CellStart& start, std::string_view value) {
-        startCell(start);
-        inCell_ = false;
-        collecting_ = false;
+        valueStart(start);
         passOn(value.substr(0, kMaxRawText));
+    }
+    // The same for the usual cells, whose value the scanner read as it met it: a number, and a
+    // shared string's index.
+    void numberCell(const CellStart& start, double number) {
+        valueStart(start);
+        if (Cell cell; admits(cell)) {
+            cell.kind = CellKind::Number;
+            cell.number = number;
+            deliver(cell);
+        }
+    }
+    void sharedStringCell(const CellStart& start, std::size_t index) {
+        valueStart(start);
+        if (Cell cell; admits(cell)) {
+            setSharedString(cell, index);
+            deliver(cell);
+        }
     }
     // The visitor has asked for no more cells.
     bool stopped() const { return stopped_; }
@@ -288,7 +321,33 @@ private:
         collecting_ = false;
         passOn(value_);
     }
+    void valueStart(const CellStart& start) {
+        startCell(start);
+        inCell_ = false;
+        collecting_ = false;
+    }
     void passOn(std::string_view value);
+    // Whether the cell in hand is one to pass on (within the sheet, after the last, and asked
+    // for); if so, `cell` takes its place and style.
+    bool admits(Cell& cell) {
+        if (row_ > 1048576 || col_ > 16384 || stopped_ || !order_.advances(row_, col_))
+            return false;
+        cell.row = row_;
+        cell.col = col_;
+        cell.style = style_;
+        return true;
+    }
+    void setSharedString(Cell& cell, std::size_t index) const {
+        if (index < strings_.size()) {
+            cell.kind = CellKind::String;
+            cell.text = strings_.at(index);
+            cell.sharedString = static_cast<std::uint32_t>(index);
+        }
+    }
+    void deliver(const Cell& cell) {
+        if (!visitor_.visit(cell))
+            stopped_ = true;
+    }
 
     const StringPool& strings_;
     bool date1904_;

@@ -666,6 +666,11 @@ private:
             const char quote = q[3];
             const char* value = q + 4;
             q = value;
+            if (usualAttribute(cell, name, q, quote)) {
+                ++q;
+                continue;
+            }
+            q = value;
             while (!(ClassOf(*q) & kValueStop))
                 ++q;
             if (*q != quote)
@@ -679,6 +684,8 @@ private:
             return true;
         }
         const char* value = q + 3;
+        if (usualValue(cell, value))
+            return true;
         const char* valueEnd = value;
         while (!(ClassOf(*valueEnd) & kTextStop))
             ++valueEnd;
@@ -690,6 +697,51 @@ private:
         p_ = const_cast<char*>(valueEnd) + 8;
         cells_->valueCell(cell,
                           std::string_view(value, static_cast<std::size_t>(valueEnd - value)));
+        return true;
+    }
+
+    // An attribute of a cell's start tag in its usual form, read as it is met: a reference of
+    // letters and digits, a style of a few digits, the shared-string type. False for any other
+    // (then `q` is anywhere in it); true with `q` at the closing quote.
+    static bool usualAttribute(CellStart& cell, char name, const char*& q, char quote) {
+        switch (name) {
+        case 'r': // read again in full when not usual, which sets both parts again
+            cell.readReference(q, nullptr); // the NUL after the data stops it
+            return *q == quote;
+        case 's': {
+            std::uint32_t style;
+            if (!ReadShortDigits(q, nullptr, style) || *q != quote)
+                return false;
+            cell.style = style;
+            return true;
+        }
+        default:
+            if (q[0] != 's' || q[1] != quote)
+                return false;
+            cell.type = CellType::Shared;
+            ++q;
+            return true;
+        }
+    }
+
+    // At the text of a cell's value: a number or a shared string's index closed by "</v></c>",
+    // read and passed on as it is met. False, having changed nothing, for anything else.
+    bool usualValue(const CellStart& cell, const char* value) {
+        const char* q = value;
+        if (cell.type == CellType::Number) {
+            double number;
+            if (!ReadShortDecimal(q, nullptr, number) || *q != '<' || !Follows(q, end_, "</v></c>"))
+                return false;
+            p_ = const_cast<char*>(q) + 8;
+            cells_->numberCell(cell, number);
+            return true;
+        }
+        std::uint32_t index;
+        if (cell.type != CellType::Shared || !ReadShortDigits(q, nullptr, index) || *q != '<' ||
+            !Follows(q, end_, "</v></c>"))
+            return false;
+        p_ = const_cast<char*>(q) + 8;
+        cells_->sharedStringCell(cell, index);
         return true;
     }
 

@@ -340,9 +340,14 @@ std::string RandomDocument(std::mt19937& random) {
         return pick(3) == 0 ? kSpaces[pick(6)] : " ";
     };
     const std::string prefix = pick(3) == 0 ? "x:" : "";
-    static const char* const kValues[] = {"1",   "0.5", "-12.25", "1E5",       "&#49;2", "2",
-                                          " 3 ", "abc", "",       "true",      "#N/A",   "&lt;",
-                                          "0",   "3",   "99",     "2024-01-01"};
+    static const char* const kValues[] = {
+        "1",   "0.5",        "-12.25",     "1E5",  "&#49;2", "2",  " 3 ",
+        "abc", "",           "true",       "#N/A", "&lt;",   "0",  "3",
+        "99",  "2024-01-01", "1234567890", "-0",   ".5",     "5.", "1234567890123456",
+        "007", "3x",         "1 "};
+    // References and styles of unusual shapes, beside the usual ones.
+    static const char* const kReferences[] = {"A1x", "$B$2", "aa7", "XFE1", "A9999999", "1A", ""};
+    static const char* const kStyles[] = {"12345678901", "+3", "7 ", "", "999999999", "1000000000"};
     static const char* const kTypes[] = {"s", "n", "b", "e", "str", "inlineStr", "d", "x"};
     static const char* const kMisc[] = {"<!-- note -->", "<?pi x?>", "<ext a=\"1\"/>",
                                         "<![CDATA[7]]>", "\r\n",     "<u><v>8</v></u>"};
@@ -361,12 +366,15 @@ std::string RandomDocument(std::mt19937& random) {
                 doc += kMisc[pick(6)];
             std::vector<std::string> attributes;
             const char quote = pick(2) ? '"' : '\'';
+            const std::string reference = pick(8)
+                                              ? char('A' + pick(26)) + std::to_string(1 + pick(40))
+                                              : kReferences[pick(std::size(kReferences))];
             if (pick(3))
-                attributes.push_back("r=" + std::string(1, quote) + char('A' + pick(26)) +
-                                     std::to_string(1 + pick(40)) + quote);
+                attributes.push_back("r=" + std::string(1, quote) + reference + quote);
+            const std::string style =
+                pick(8) ? std::to_string(pick(5)) : kStyles[pick(std::size(kStyles))];
             if (pick(2))
-                attributes.push_back("s=" + std::string(1, quote) + std::to_string(pick(5)) +
-                                     quote);
+                attributes.push_back("s=" + std::string(1, quote) + style + quote);
             const char* type = kTypes[pick(8)];
             if (pick(3))
                 attributes.push_back((pick(5) ? "t=" : "x:t=") + std::string(1, quote) + type +
@@ -382,13 +390,13 @@ std::string RandomDocument(std::mt19937& random) {
                 continue;
             }
             doc += ">";
-            const std::string value = kValues[pick(16)];
+            const std::string value = kValues[pick(std::size(kValues))];
             switch (pick(5)) {
             case 0:
                 doc += "<" + prefix + "is><" + prefix + "t>" + value + "</" + prefix + "t><" +
-                       prefix + "r><" + prefix + "t>" + kValues[pick(16)] + "</" + prefix + "t></" +
-                       prefix + "r><" + prefix + "rPh><" + prefix + "t>P</" + prefix + "t></" +
-                       prefix + "rPh></" + prefix + "is>";
+                       prefix + "r><" + prefix + "t>" + kValues[pick(std::size(kValues))] + "</" +
+                       prefix + "t></" + prefix + "r><" + prefix + "rPh><" + prefix + "t>P</" +
+                       prefix + "t></" + prefix + "rPh></" + prefix + "is>";
                 break;
             case 1:
                 doc += "<" + prefix + "f>A1&amp;B1</" + prefix + "f><" + prefix + "v>" + value +
