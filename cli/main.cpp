@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,9 +37,9 @@ struct RowOutput {
 class FileHost : public gq::SearchHost {
 public:
     FileHost(const Options& options, RowOutput rowOutput, InOrder& output, std::size_t index,
-             const std::string& path)
+             const std::string& path, bool walked)
         : options_(options), atOnce_(rowOutput.atOnce), formatter_(options, rowOutput.color),
-          output_(output), index_(index), path_(path) {}
+          output_(output), index_(index), path_(path), walked_(walked) {}
 
     const std::string& searchText() override { return options_.term; }
     std::size_t termCount() override { return options_.terms.size(); }
@@ -78,6 +79,9 @@ public:
             return;
         } catch (const gq::Error& error) {
             handOver();
+            // A walked file that cannot be opened is left out, as if never listed.
+            if (walked_ && rows_ == 0 && std::strcmp(error.what(), gq::kCannotBeRead) == 0)
+                return output_.done(index_, path_, 0, nullptr);
             output_.failure(index_, path_, error.what());
         } catch (const std::bad_alloc&) {
             handOver();
@@ -106,21 +110,30 @@ private:
     InOrder& output_;
     std::size_t index_;
     const std::string& path_;
+    bool walked_;
     std::size_t rows_ = 0;
 };
 
+// The files to search. A folder scan leaves out a file that cannot be opened: the walk leaves
+// that test to the workers, whose opening the file to search it is the test.
+struct FileList {
+    std::vector<std::string> paths;
+    std::vector<bool> walked;
+};
+
 // Searches the files with `threads` workers, each taking the next file not yet taken.
-void SearchAll(const Options& options, RowOutput rowOutput, const std::vector<std::string>& files,
-               unsigned threads, InOrder& output) {
+void SearchAll(const Options& options, RowOutput rowOutput, const FileList& files, unsigned threads,
+               InOrder& output) {
     std::atomic<std::size_t> next = 0;
     auto work = [&] {
-        for (std::size_t index; (index = next++) < files.size();) {
+        for (std::size_t index; (index = next++) < files.paths.size();) {
             output.waitForStart(index);
-            FileHost(options, rowOutput, output, index, files[index]).search();
+            FileHost(options, rowOutput, output, index, files.paths[index], files.walked[index])
+                .search();
         }
     };
     std::vector<std::thread> workers;
-    for (unsigned i = 1; i < threads && i < files.size(); ++i)
+    for (unsigned i = 1; i < threads && i < files.paths.size(); ++i)
         workers.emplace_back(work);
     work();
     for (std::thread& worker : workers)
@@ -148,19 +161,23 @@ int main(int argc, char** argv) {
     bool color = gq::cli::UseColor(options.color, stdoutIsTerminal, std::getenv("NO_COLOR"),
                                    std::getenv("TERM"));
     gq::cli::Printer printer(options, color, stdoutIsTerminal ? &progress : nullptr);
-    std::vector<std::string> files;
+    FileList files;
     std::vector<std::pair<std::string, std::string>> walkFailures;
     bool folderGiven = false;
     for (const std::string& path : options.paths) {
         if (gq::IsFolder(path)) {
             folderGiven = true;
-            gq::FolderWalk walk(
-                {[] {},
-                 [&](const std::string& reason) { walkFailures.emplace_back(path, reason); }});
-            auto found = walk.FilesInTree(path, "*." + options.extension);
-            files.insert(files.end(), found.begin(), found.end());
+            gq::WalkHooks hooks;
+            hooks.reportError = [&](const std::string& reason) {
+                walkFailures.emplace_back(path, reason);
+            };
+            hooks.testOpening = false;
+            auto found = gq::FolderWalk(hooks).FilesInTree(path, "*." + options.extension);
+            files.paths.insert(files.paths.end(), found.begin(), found.end());
+            files.walked.resize(files.paths.size(), true);
         } else {
-            files.push_back(path);
+            files.paths.push_back(path);
+            files.walked.push_back(false);
         }
     }
     // As grep does, counts name their file unless one file was named alone.
@@ -168,7 +185,7 @@ int main(int argc, char** argv) {
     const unsigned threads =
         options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     // Each worker may have a file under way and another finished, waiting for its turn.
-    InOrder output(files.size(), 2 * threads, printer, progress, countsNamed);
+    InOrder output(files.paths.size(), 2 * threads, printer, progress, countsNamed);
     for (const auto& [path, reason] : walkFailures)
         output.failureNow(path, reason);
     SearchAll(options, {color, stdoutIsTerminal}, files, threads, output);

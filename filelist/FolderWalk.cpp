@@ -132,13 +132,15 @@ private:
 };
 
 // FileCanBeOpened for a name in an open folder: the names are short, so the system does not walk
-// the whole path again for every file.
-bool CanBeOpenedAt(int folder, const char* name, unsigned char type) {
+// the whole path again for every file. Without `tryOpening`, whether it is a regular file.
+bool CanBeOpenedAt(int folder, const char* name, unsigned char type, bool tryOpening) {
     if (type != DT_REG) {
         struct stat info;
         if (::fstatat(folder, name, &info, 0) != 0 || !S_ISREG(info.st_mode))
             return false;
     }
+    if (!tryOpening)
+        return true;
     int fd = ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -317,7 +319,7 @@ void FolderWalk::GetSubDirectories2016(std::vector<std::string>& folders, bool r
                     keep->matches(entry->d_name)) {
                     // The open test is made here, while the folder is open, rather than by
                     // opening the folder again for the listing.
-                    if (CanBeOpenedAt(fd, entry->d_name, type))
+                    if (CanBeOpenedAt(fd, entry->d_name, type, hooks_.testOpening))
                         listing->files.emplace_back(entry->d_name);
                     hooks_.yield();
                 }
@@ -382,7 +384,8 @@ std::vector<std::string> FolderWalk::listFiles(std::string folder, const std::st
         if (entry->d_type == DT_DIR || (skipTilde && entry->d_name[0] == '~'))
             continue;
         std::string name = entry->d_name;
-        if (matcher.matches(name) && CanBeOpenedAt(fd, entry->d_name, entry->d_type))
+        if (matcher.matches(name) &&
+            CanBeOpenedAt(fd, entry->d_name, entry->d_type, hooks_.testOpening))
             names.push_back(std::move(name));
     }
     ::closedir(dir);

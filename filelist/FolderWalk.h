@@ -53,6 +53,10 @@ struct WalkHooks {
     std::function<void(const std::string& description)> reportError = [](const std::string&) {};
     // True when the walk is to end early (its window is closing); what was found so far stays.
     std::function<bool()> stop = [] { return false; };
+    // Whether a file is listed only when it can be opened now. A caller that opens each file
+    // itself, on several threads, may leave that test to them rather than make it before any
+    // file is searched.
+    bool testOpening = true;
 };
 
 // One walk over a tree: remembers the folders it entered (by device and inode), so a folder
@@ -66,8 +70,8 @@ public:
     // denied, gone). Within a folder, sub-folders come in case-insensitive name order.
     void GetSubDirectories2016(std::vector<std::string>& folders, bool recurse);
 
-    // Names of the files in `folder` (not below it) that match `pattern` and can be opened, in
-    // case-insensitive order.
+    // Names of the files in `folder` (not below it) that match `pattern` and can be opened (unless
+    // the hooks leave that test out), in case-insensitive order.
     std::vector<std::string> ListFiles(std::string folder, const std::string& pattern);
 
     // Every file of the tree under `folder` whose name matches `pattern`, as the folder scan adds

@@ -15,5 +15,7 @@ public:
 // Descriptions that several readers share, so that every format says the same thing.
 inline constexpr const char* kPasswordProtected = "The file is password-protected";
 inline constexpr const char* kNotAWorkbook = "The file is damaged or is not a workbook";
+inline constexpr const char* kCannotBeRead =
+    "The file cannot be read (permission denied or locked)";
 
 } // namespace gq

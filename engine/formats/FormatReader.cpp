@@ -10,10 +10,12 @@
 #include "XlsxReader.h"
 #include "ZipPackage.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace gq {
 
@@ -35,32 +37,49 @@ Container Sniff(const std::string& head) {
     return text::LooksLikeText(head) ? Container::Text : Container::Unknown;
 }
 
-std::string ReadHead(const std::string& path) {
+// The file opened once, and its first bytes to tell its format by.
+struct Head {
+    FileDescriptor file;
+    std::string bytes;
+};
+
+Head ReadHead(const std::string& path) {
     // The path's own bytes: a name that is not UTF-8 must still be found.
+    Head head{FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), {}};
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0)
-        throw Error("The file does not exist");
-    if (S_ISDIR(info.st_mode))
-        throw Error("The path is a folder, not a file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw Error("The file cannot be read (permission denied or locked)");
-    std::string head(4096, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<std::size_t>(in.gcount()));
+    if (!head.file.valid()) {
+        if (::stat(path.c_str(), &info) != 0)
+            throw Error("The file does not exist");
+        if (S_ISDIR(info.st_mode))
+            throw Error("The path is a folder, not a file");
+        throw Error(kCannotBeRead);
+    }
+    // Read, not pread: a pipe has its first bytes too. A folder opens, but does not read.
+    head.bytes.resize(4096);
+    std::size_t size = 0;
+    while (size < head.bytes.size()) {
+        const ssize_t got =
+            ::read(head.file.get(), head.bytes.data() + size, head.bytes.size() - size);
+        if (got < 0 && errno == EISDIR)
+            throw Error("The path is a folder, not a file");
+        if (got <= 0)
+            break;
+        size += static_cast<std::size_t>(got);
+    }
+    head.bytes.resize(size);
     return head;
 }
 
 } // namespace
 
 std::unique_ptr<FormatReader> OpenFormatReader(const std::string& path) {
-    std::string head = ReadHead(path);
-    switch (Sniff(head)) {
+    Head head = ReadHead(path);
+    switch (Sniff(head.bytes)) {
     case Container::Ole:
     case Container::BareBiff:
         return OpenXlsReader(path);
     case Container::Zip: {
-        ZipPackage package(path);
+        ZipPackage package(path, std::move(head.file));
         if (package.has("content.xml") && !package.has("[Content_Types].xml"))
             return OpenOdsReader(std::move(package));
         std::string workbookPart = OfficeDocumentPart(package);
@@ -70,7 +89,7 @@ std::unique_ptr<FormatReader> OpenFormatReader(const std::string& path) {
         return OpenXlsxReader(std::move(package));
     }
     case Container::Text:
-        if (head.empty())
+        if (head.bytes.empty())
             throw Error("The file is empty");
         return OpenDelimitedTextReader(path);
     case Container::Unknown:

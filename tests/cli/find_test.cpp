@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QDir>
 
 #include <sstream>
@@ -99,6 +101,26 @@ TEST_F(FindTest, ScansFoldersBreadthFirstByExtension) {
                            "/b/deeper/3.xlsx\tSheet A\tA1\tBread\t1\t1\n");
     run = find({"--ext", "CSV", "Bread", dir_.path("tree")});
     EXPECT_EQ(run.out, tree + "/notes.csv\tSheet A\tA1\tBread\t1\t1\n");
+}
+
+TEST_F(FindTest, LeavesOutAWalkedFileThatCannotBeOpened) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root opens every file, so access cannot be denied here";
+    const std::string tree = dir_.path("tree");
+    QDir().mkpath(QString::fromStdString(tree));
+    const std::string open = tree + "/a.xlsx", locked = tree + "/b.xlsx";
+    for (const std::string& to : {open, locked})
+        QFile::copy(QString::fromStdString(book_), QString::fromStdString(to));
+    QFile::setPermissions(QString::fromStdString(locked), QFileDevice::Permissions());
+    // Left out of the folder, as the folder scan leaves it out; named by itself, an error.
+    auto run = find({"-c", "Bread", tree});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, open + ":1\n");
+    run = find({"Bread", locked});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "gridquest-find: " + locked +
+                           ": The file cannot be read (permission denied or locked)\n");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,6 +80,20 @@ TEST_F(FolderWalkTest, LeavesOutAFolderItCannotReadAndScansTheRest) {
     QFile::setPermissions(QString::fromStdString(locked),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(files, std::vector<std::string>{book});
+}
+
+TEST_F(FolderWalkTest, LeavesTheOpenTestToACallerThatAsksButListsOnlyFiles) {
+    std::string book = make("book.xlsx");
+    ASSERT_EQ(::mkfifo(dir_.path("t/pipe.xlsx").c_str(), 0600), 0);
+    std::string locked = make("locked.xlsx");
+    QFile::setPermissions(QString::fromStdString(locked), QFileDevice::Permissions());
+    gq::WalkHooks hooks;
+    hooks.testOpening = false;
+    EXPECT_EQ(gq::FolderWalk(hooks).FilesInTree(root(), "*.xlsx"),
+              (std::vector<std::string>{book, locked}));
+    if (::geteuid() != 0) { // root opens every file
+        EXPECT_EQ(gq::FolderWalk().FilesInTree(root(), "*.xlsx"), std::vector<std::string>{book});
+    }
 }
 
 TEST(FileTests, AttributesAndNamesMapAsDocumented) {

@@ -35,7 +35,8 @@ struct ZipArchive {
         std::uint16_t flags = 0, method = 0;
     };
 
-    explicit ZipArchive(const std::string& path);
+    // Reads `file` when it is open already, else opens `path`.
+    ZipArchive(const std::string& path, FileDescriptor file);
 
     // Exactly `count` bytes at `offset`; false where the file holds fewer.
     bool readAt(std::uint64_t offset, void* out, std::size_t count) const;
@@ -45,16 +46,7 @@ struct ZipArchive {
                                  std::vector<unsigned char>& scratch) const;
 
     // Closed however the archive ends, a constructor that throws included.
-    struct Descriptor {
-        int value = -1;
-        Descriptor() = default;
-        Descriptor(const Descriptor&) = delete;
-        Descriptor& operator=(const Descriptor&) = delete;
-        ~Descriptor() {
-            if (value >= 0)
-                ::close(value);
-        }
-    } fd;
+    FileDescriptor fd;
     std::uint64_t fileSize = 0;
     std::unique_ptr<unsigned char[]> whole; // the file's bytes, when it is small
     std::vector<Entry> entries;
@@ -301,7 +293,7 @@ bool ZipArchive::readAt(std::uint64_t offset, void* out, std::size_t count) cons
         return true;
     }
     for (std::size_t done = 0; done < count;) {
-        const ssize_t got = ::pread(fd.value, static_cast<char*>(out) + done, count - done,
+        const ssize_t got = ::pread(fd.get(), static_cast<char*>(out) + done, count - done,
                                     static_cast<off_t>(offset + done));
         if (got <= 0)
             return false;
@@ -320,10 +312,11 @@ const unsigned char* ZipArchive::bytesAt(std::uint64_t offset, std::size_t count
     return readAt(offset, scratch.data(), count) ? scratch.data() : nullptr;
 }
 
-ZipArchive::ZipArchive(const std::string& path) {
-    fd.value = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+ZipArchive::ZipArchive(const std::string& path, FileDescriptor file) : fd(std::move(file)) {
+    if (!fd.valid())
+        fd = FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info;
-    if (fd.value < 0 || ::fstat(fd.value, &info) != 0 || !S_ISREG(info.st_mode))
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         ThrowNotAWorkbook();
     fileSize = static_cast<std::uint64_t>(info.st_size);
     if (fileSize <= ZipPackage::kReadWholeBytes) {
@@ -418,8 +411,8 @@ void ZipArchive::readCentralDirectory() {
             firstOfName.emplace(AsciiLower(entries[i].name), i);
 }
 
-ZipPackage::ZipPackage(const std::string& path)
-    : path_(path), archive_(std::make_shared<const ZipArchive>(path)) {}
+ZipPackage::ZipPackage(const std::string& path, FileDescriptor file)
+    : path_(path), archive_(std::make_shared<const ZipArchive>(path, std::move(file))) {}
 
 ZipPackage::ZipPackage(ZipPackage&& other) noexcept = default;
 ZipPackage::~ZipPackage() = default;

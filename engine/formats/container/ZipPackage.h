@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -43,7 +45,8 @@ public:
     // A package file up to this size is read into memory in one go.
     static constexpr std::uint64_t kReadWholeBytes = 4ull << 20;
 
-    explicit ZipPackage(const std::string& path); // throws gq::Error when it is no zip
+    // Reads `file` when it is `path` opened already. Throws gq::Error when it is no zip.
+    explicit ZipPackage(const std::string& path, FileDescriptor file = FileDescriptor());
     ~ZipPackage();
     ZipPackage(const ZipPackage&) = delete;
     ZipPackage& operator=(const ZipPackage&) = delete;

@@ -36,7 +36,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 File OpenFile(const std::string& path) {
     File file(std::fopen(path.c_str(), "rb"));
     if (!file)
-        throw Error("The file cannot be read (permission denied or locked)");
+        throw Error(kCannotBeRead);
     return file;
 }
 

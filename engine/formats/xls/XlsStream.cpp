@@ -59,7 +59,7 @@ WorkbookStream::WorkbookStream(const std::string& path)
 void WorkbookStream::open() {
     struct stat info;
     if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
-        throw Error("The file cannot be read (permission denied or locked)");
+        throw Error(kCannotBeRead);
     const auto size = static_cast<std::uint64_t>(info.st_size);
     std::uint8_t head[8] = {};
     if (size >= sizeof head && ::pread(fd_, head, sizeof head, 0) != sizeof head)
