@@ -165,10 +165,20 @@ RowFormatter::RowFormatter(const Options& options, bool color)
 }
 
 void RowFormatter::append(const ResultRow& row, std::string& out) {
+    lastStart_ = out.size();
     if (output_ == Output::Lines)
         appendLine(row, out);
     else if (output_ == Output::Json)
         appendJson(row, out);
+    lastEnd_ = out.size();
+}
+
+void RowFormatter::appendAgain(const ResultRow& row, std::string& out) {
+    if (lastEnd_ != out.size() || lastStart_ >= lastEnd_)
+        return append(row, out); // handed over since, or a form that prints per file
+    out.append(out, lastStart_, lastEnd_ - lastStart_);
+    lastStart_ = lastEnd_;
+    lastEnd_ = out.size();
 }
 
 void RowFormatter::appendLine(const ResultRow& row, std::string& out) {

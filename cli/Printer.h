@@ -24,6 +24,8 @@ public:
     // Appends the row in the TAB-separated line form or as JSON; nothing for the forms that print
     // per file.
     void append(const ResultRow& row, std::string& out);
+    // The row appended last, once more: its bytes are copied when they still end `out`.
+    void appendAgain(const ResultRow& row, std::string& out);
 
 private:
     void appendLine(const ResultRow& row, std::string& out);
@@ -36,6 +38,8 @@ private:
     std::string shownFile_;
     std::string printedSheet_; // the same for the sheet
     std::string shownSheet_;
+    std::size_t lastStart_ = 0; // where the last row's bytes begin and end in its `out`
+    std::size_t lastEnd_ = 0;
 };
 
 // Writes what the command line prints to stdout.

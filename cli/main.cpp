@@ -56,11 +56,12 @@ public:
     void setProgressText(const std::string&) override {}
     void yieldToEvents() override {}
     void addResult(const gq::ResultRow& row) override {
-        ++rows_;
-        ++heldRows_;
         formatter_.append(row, held_);
-        if (atOnce_ || held_.size() >= kBlockBytes)
-            handOver();
+        held();
+    }
+    void addResultAgain(const gq::ResultRow& row) override {
+        formatter_.appendAgain(row, held_);
+        held();
     }
     void reportError(const std::string&, int, const std::string& description) override {
         handOver();
@@ -92,6 +93,14 @@ public:
 
 private:
     static constexpr std::size_t kBlockBytes = 1 << 15;
+
+    // A row formatted: the rows go to the ordered output in blocks, or one by one to a terminal.
+    void held() {
+        ++rows_;
+        ++heldRows_;
+        if (atOnce_ || held_.size() >= kBlockBytes)
+            handOver();
+    }
 
     // The rows formatted so far go to the ordered output.
     void handOver() {

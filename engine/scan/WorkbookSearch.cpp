@@ -363,12 +363,12 @@ private:
             // The terms of a list that match one cell give the same row: it is made once.
             std::uint32_t placed = 0;
             auto addRow = [&](std::uint32_t c) {
+                if (c == placed)
+                    return host_.addResultAgain(row_);
                 if (placed == 0)
                     row_.cellText = cell.text();
-                if (c != placed) {
-                    place(r, c);
-                    placed = c;
-                }
+                place(r, c);
+                placed = c;
                 host_.addResult(row_);
             };
             // A run of equal cells is tested once, as its first cell; the rows of the others

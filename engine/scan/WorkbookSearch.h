@@ -39,6 +39,8 @@ public:
     virtual void setProgressText(const std::string& text) = 0;
     // The row is lent: it is reused for the next one.
     virtual void addResult(const ResultRow& row) = 0;
+    // The row added last, unchanged, once more: another term of the list matched the same cell.
+    virtual void addResultAgain(const ResultRow& row) { addResult(row); }
     virtual void reportError(const std::string& location, int line,
                              const std::string& description) = 0;
     virtual void yieldToEvents() = 0;

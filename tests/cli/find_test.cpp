@@ -59,6 +59,18 @@ TEST_F(FindTest, TextScanAndTermFiles) {
               book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tC3\tBEAN\t3\t3\n");
     EXPECT_NE(run.err.find("files=1 sheets=1 cells=3 rows=2 seconds="), std::string::npos)
         << run.err;
+    // Each term that matches a cell gives its row, in every form of output.
+    gqtest::WriteFile(terms, "bre\nead\nzzz\nBR\n");
+    run = find({"-f", terms, book_});
+    EXPECT_EQ(run.out, book_ + "\tSheet A\tA1\tBread\t1\t1\n" + book_ +
+                           "\tSheet A\tA1\tBread\t1\t1\n" + book_ + "\tSheet A\tA1\tBread\t1\t1\n");
+    run = find({"--json", "-f", terms, book_});
+    const std::string json = "{\"file\":\"" + book_ +
+                             "\",\"sheet\":\"Sheet A\",\"location\":\"A1\",\"text\":\"Bread\","
+                             "\"row\":1,\"col\":1}\n";
+    EXPECT_EQ(run.out, json + json + json);
+    run = find({"-c", "-f", terms, book_});
+    EXPECT_EQ(run.out, "3\n");
     // A folder given as a term list is a usage error, not an empty list.
     run = find({"-f", dir_.path(""), book_});
     EXPECT_EQ(run.exitCode, 2);
