@@ -3,8 +3,11 @@
 #include "ByteWords.h"
 #include "CaseMapping.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -257,9 +260,20 @@ Printer::Printer(const Options& options, bool color, ProgressLine* sharedTermina
 void Printer::write(std::string_view bytes) {
     auto put = [&] { std::fwrite(bytes.data(), 1, bytes.size(), stdout); };
     if (sharedTerminal_)
-        sharedTerminal_->withoutLine(put);
-    else
-        put();
+        return sharedTerminal_->withoutLine(put);
+    if (bytes.size() < kStraightBytes)
+        return put();
+    // A block of rows goes straight out: copying it into stdio's buffer first would cost as much
+    // as half its formatting. What stdio holds goes first.
+    std::fflush(stdout);
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return; // as stdio drops what it cannot write
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
 }
 
 void Printer::fileDone(const std::string& path, std::size_t rows, bool withName) {

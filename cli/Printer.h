@@ -58,6 +58,8 @@ public:
     void flush();
 
 private:
+    static constexpr std::size_t kStraightBytes = 1 << 14; // and more: written without stdio
+
     Output output_;
     bool color_;
     ProgressLine* sharedTerminal_;
