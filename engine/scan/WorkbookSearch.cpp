@@ -118,16 +118,16 @@ class Subject {
 public:
     explicit Subject(SheetCell& cell)
         : cell_(&cell), shared_(cell.sharedText()), numberFormat_(cell.numberFormat()) {}
-    explicit Subject(const std::string& line) : line_(&line) {}
+    explicit Subject(std::string_view line) : line_(line) {}
 
     std::uint32_t shared() const { return shared_; }
     std::uint32_t numberFormat() const { return numberFormat_; }
     const std::bitset<256>& numberBytes() const { return cell_->numberBytes(); }
-    const std::string& text() { return cell_ ? cell_->text() : *line_; }
+    std::string_view text() { return cell_ ? std::string_view(cell_->text()) : line_; }
 
 private:
     SheetCell* cell_ = nullptr;
-    const std::string* line_ = nullptr;
+    std::string_view line_;
     std::uint32_t shared_ = kNotShared;
     std::uint32_t numberFormat_ = kNoNumberFormat;
 };
@@ -453,19 +453,26 @@ private:
     }
 
     // Tests each physical line (without its LF or CR LF) that `bytes` completes; false once the
-    // stop flag is set.
+    // stop flag is set. A line that lies whole in `bytes` is tested where it lies; `line` holds
+    // one that began in an earlier block.
     bool testLines(const char* bytes, std::size_t size, std::string& line) {
         const char* at = bytes;
         const char* end = bytes + size;
         while (at < end) {
             const char* newline = static_cast<const char*>(std::memchr(at, '\n', end - at));
-            line.append(at, newline ? newline : end);
-            if (!newline)
+            if (!newline) {
+                line.append(at, end);
                 break;
+            }
+            std::string_view whole(at, static_cast<std::size_t>(newline - at));
+            if (!line.empty()) {
+                line.append(whole);
+                whole = line;
+            }
             at = newline + 1;
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (!testLine(line))
+            if (!whole.empty() && whole.back() == '\r')
+                whole.remove_suffix(1);
+            if (!testLine(whole))
                 return false;
             line.clear();
         }
@@ -473,7 +480,7 @@ private:
     }
 
     // False once the stop flag is set.
-    bool testLine(const std::string& line) {
+    bool testLine(std::string_view line) {
         if (host_.stopRequested())
             return false;
         host_.yieldToEvents();

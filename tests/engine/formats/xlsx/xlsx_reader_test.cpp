@@ -286,12 +286,21 @@ TEST(TextExport, WritesRowsFromColumnAWithQuotesAndCrLf) {
         worksheet_write_string(sheet, 2, 0, "say \"hi\"", nullptr);
         worksheet_write_string(sheet, 2, 3, "two\nlines", nullptr);
         worksheet_write_number(sheet, 3, 2, 5, nullptr);
+        // Long texts, where what needs quotes lies past the first eight bytes, or nothing does
+        // though other control characters are there.
+        worksheet_write_string(sheet, 4, 0, "ordinary text of many words", nullptr);
+        worksheet_write_string(sheet, 4, 1, "bell\x07 and a late \"quote\"", nullptr);
+        worksheet_write_string(sheet, 4, 2, "eight by\ttab", nullptr);
+        worksheet_write_string(sheet, 4, 3, "\x0b\x0c only controls below 0x0E", nullptr);
     });
     gq::Workbook workbook(path);
     std::string out = dir.path("export.txt");
     workbook.saveAs(out, gq::FileFormat::TextTabDelimited, workbook.worksheets()[0].get());
-    EXPECT_EQ(gqtest::ReadFile(out),
-              "\tb1\r\n\r\n\"say \"\"hi\"\"\"\t\t\t\"two\nlines\"\r\n\t\t5\r\n");
+    EXPECT_EQ(
+        gqtest::ReadFile(out),
+        "\tb1\r\n\r\n\"say \"\"hi\"\"\"\t\t\t\"two\nlines\"\r\n\t\t5\r\n"
+        "ordinary text of many words\t\"bell\x07 and a late \"\"quote\"\"\"\t\"eight by\ttab\"\t"
+        "\x0b\x0c only controls below 0x0E\r\n");
 }
 
 TEST(TextExport, ALineIsCutAtItsBoundAndTheRowsAfterItFollow) {
