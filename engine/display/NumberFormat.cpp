@@ -146,13 +146,58 @@ double ToDouble(const Decimal& d) {
     return value;
 }
 
-void AppendUnsigned(std::string& out, std::uint64_t value, int width = 0) {
+// `value` in decimal, after as many zeros as make it `width` digits.
+template <typename Out> void AppendUnsigned(Out& out, std::uint64_t value, int width = 0) {
     char buffer[24];
     auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
-    for (int pad = width - static_cast<int>(r.ptr - buffer); pad > 0; --pad)
-        out += '0';
-    out.append(buffer, r.ptr);
+    if (const int digits = static_cast<int>(r.ptr - buffer); width > digits)
+        out.append(static_cast<std::size_t>(width - digits), '0');
+    out.append(buffer, static_cast<std::size_t>(r.ptr - buffer));
 }
+
+// A result made piece by piece in a buffer of its own and added to `out` in one go at done():
+// most are a few short pieces, which would each cost a call to the string.
+class Pieces {
+public:
+    explicit Pieces(std::string& out) : out_(out) {}
+    Pieces(const Pieces&) = delete;
+    Pieces& operator=(const Pieces&) = delete;
+
+    void append(const char* bytes, std::size_t count) {
+        if (count > sizeof buffer_ - size_) {
+            done();
+            if (count > sizeof buffer_)
+                return static_cast<void>(out_.append(bytes, count));
+        }
+        // The pieces are mostly a few bytes: a call to copy them would cost more.
+        for (std::size_t i = 0; i < count; ++i)
+            buffer_[size_ + i] = bytes[i];
+        size_ += count;
+    }
+    void append(std::size_t count, char c) {
+        for (; count > 0; --count)
+            *this += c;
+    }
+    Pieces& operator+=(std::string_view piece) {
+        append(piece.data(), piece.size());
+        return *this;
+    }
+    Pieces& operator+=(char c) {
+        if (size_ == sizeof buffer_)
+            done();
+        buffer_[size_++] = c;
+        return *this;
+    }
+    void done() {
+        out_.append(buffer_, size_);
+        size_ = 0;
+    }
+
+private:
+    std::string& out_;
+    char buffer_[120];
+    std::size_t size_ = 0;
+};
 
 // Every character AppendGeneral writes for a finite value.
 constexpr std::string_view kGeneralCharacters = "0123456789.-E+";
@@ -1008,17 +1053,19 @@ bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
     const std::string_view fractionDigits(fractionStart,
                                           static_cast<std::size_t>(end - fractionStart));
     bool integerDone = false;
+    Pieces pieces(out);
     for (const Item& it : sec.items) {
         if (it.role == Role::Literal) {
-            out += it.text;
+            pieces += it.text;
         } else if (it.role == Role::Int && !integerDone) {
-            out += integerDigits;
+            pieces += integerDigits;
             integerDone = true;
         } else if (it.role == Role::Point) {
-            out += '.';
-            out += fractionDigits;
+            pieces += '.';
+            pieces += fractionDigits;
         }
     }
+    pieces.done();
     return true;
 }
 
@@ -1255,7 +1302,8 @@ CivilDate DateOfSerial(long long serial) {
     return c;
 }
 
-void RenderDate(const Section& sec, double magnitude, bool date1904, std::string& out) {
+void RenderDate(const Section& sec, double magnitude, bool date1904, std::string& text) {
+    Pieces out(text);
     std::int64_t unit = 1;
     for (int k = 0; k < sec.subDigits; ++k)
         unit *= 10;
@@ -1342,6 +1390,7 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
             break;
         }
     }
+    out.done();
 }
 
 void RenderGeneralSection(const Section& sec, double magnitude, std::string& out) {
