@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cell.h"
+#include "CellText.h"
 #include "NumberFormat.h"
 #include "StyleTable.h"
 
@@ -17,6 +18,15 @@ public:
     explicit DisplayText(const StyleTable& styles);
     // Writes the displayed text of `cell` into `out` (replacing its content), cut as a cell is.
     void textOf(const Cell& cell, std::string& out);
+    // The same text, read where it lies when the cell shows its own text unchanged, else made in
+    // `scratch`; valid while both are.
+    std::string_view viewOf(const Cell& cell, std::string& scratch) {
+        if (cell.kind == CellKind::String && cell.text.size() <= kMaxCellChars &&
+            showsAsStored(cell.style))
+            return cell.text; // no longer than a cell holds, counted in bytes
+        textOf(cell, scratch);
+        return scratch;
+    }
 
     // Whether a string cell of this style shows its text unchanged (the format adds nothing).
     bool showsAsStored(std::uint32_t style) {

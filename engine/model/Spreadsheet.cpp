@@ -27,17 +27,17 @@ constexpr std::size_t kMaxExportLine = 4 << 20;
 class TextCells : public CellVisitor {
 public:
     using Callback =
-        std::function<bool(std::uint32_t row, std::uint32_t col, const std::string& text)>;
+        std::function<bool(std::uint32_t row, std::uint32_t col, std::string_view text)>;
 
     TextCells(DisplayText& display, bool withBlanks, Callback callback)
         : display_(display), withBlanks_(withBlanks), callback_(std::move(callback)) {}
 
     bool visit(const Cell& cell) override {
-        display_.textOf(cell, text_);
-        if (text_.empty() && !withBlanks_)
+        const std::string_view text = display_.viewOf(cell, text_);
+        if (text.empty() && !withBlanks_)
             return true;
         for (std::uint32_t i = 0; i < RunWidth(cell); ++i)
-            if (!callback_(cell.row, cell.col + i, text_))
+            if (!callback_(cell.row, cell.col + i, text))
                 return false;
         return true;
     }
@@ -160,7 +160,12 @@ void Worksheet::forEachText(const TextVisitor& visitor) {
                 return;
         return;
     }
-    TextCells cells(*display_, false, visitor);
+    std::string text;
+    TextCells cells(*display_, false,
+                    [&](std::uint32_t row, std::uint32_t col, std::string_view t) {
+                        text.assign(t);
+                        return visitor(row, col, text);
+                    });
     reader_->readCells(index_, cells);
 }
 
@@ -346,7 +351,7 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
         }
     };
     // Blank cells take part: the export runs to the last used row, as the used range does.
-    auto addCell = [&](std::uint32_t row, std::uint32_t col, const std::string& text) {
+    auto addCell = [&](std::uint32_t row, std::uint32_t col, std::string_view text) {
         any = true;
         endLinesThrough(row);
         if (!going)
