@@ -222,8 +222,11 @@ public:
     }
 
 private:
-    static constexpr std::size_t kChunks = 4;
-    static constexpr std::size_t kChunkBytes = 1 << 16;
+    // Each inflate call keeps the last 32 KB of its output as the next one's history, a copy that
+    // smaller chunks repeat more often; more or larger chunks cost pages first touched. The
+    // parse is the slower of the two, so the ring stays full: two do as well as more.
+    static constexpr std::size_t kChunks = 2;
+    static constexpr std::size_t kChunkBytes = 1 << 17;
     struct Chunk {
         // Not zeroed: a page first touched costs more than the bytes inflated into it.
         std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kChunkBytes);
