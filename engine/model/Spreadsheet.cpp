@@ -22,13 +22,11 @@ bool g_failCreation = false;
 // row of thousands of long cells costs a bounded line, not gigabytes.
 constexpr std::size_t kMaxExportLine = 4 << 20;
 
-// Streams a reader's cells with their displayed text; `withBlanks` also passes cells that show
-// nothing (they still count for the used range).
-class TextCells : public CellVisitor {
+// Streams a reader's cells with their displayed text to `callback(row, col, text)`, which returns
+// false to stop; `withBlanks` also passes cells that show nothing (they still count for the used
+// range). The callback is a type of its own, so that a call per cell costs no indirection.
+template <typename Callback> class TextCells : public CellVisitor {
 public:
-    using Callback =
-        std::function<bool(std::uint32_t row, std::uint32_t col, std::string_view text)>;
-
     TextCells(DisplayText& display, bool withBlanks, Callback callback)
         : display_(display), withBlanks_(withBlanks), callback_(std::move(callback)) {}
 
