@@ -60,6 +60,8 @@ Head ReadHead(const std::string& path) {
     while (size < head.bytes.size()) {
         const ssize_t got =
             ::read(head.file.get(), head.bytes.data() + size, head.bytes.size() - size);
+        if (got < 0 && errno == EINTR)
+            continue;
         if (got < 0 && errno == EISDIR)
             throw Error("The path is a folder, not a file");
         if (got <= 0)
