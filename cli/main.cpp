@@ -57,11 +57,11 @@ public:
     void yieldToEvents() override {}
     void addResult(const gq::ResultRow& row) override {
         formatter_.append(row, held_);
-        held();
+        rowFormatted();
     }
     void addResultAgain(const gq::ResultRow& row) override {
         formatter_.appendAgain(row, held_);
-        held();
+        rowFormatted();
     }
     void reportError(const std::string&, int, const std::string& description) override {
         handOver();
@@ -95,7 +95,7 @@ private:
     static constexpr std::size_t kBlockBytes = 1 << 15;
 
     // A row formatted: the rows go to the ordered output in blocks, or one by one to a terminal.
-    void held() {
+    void rowFormatted() {
         ++rows_;
         ++heldRows_;
         if (atOnce_ || held_.size() >= kBlockBytes)
