@@ -54,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file = input.bytes;
         break;
     }
-    gqfuzz::ReadWorkbook(gq::OpenXlsReader, gqfuzz::InputFile().write(file));
+    gqfuzz::ReadWorkbook([](const std::string& path) { return gq::OpenXlsReader(path); },
+                         gqfuzz::InputFile().write(file));
     return 0;
 }

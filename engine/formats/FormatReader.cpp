@@ -79,7 +79,7 @@ std::unique_ptr<FormatReader> OpenFormatReader(const std::string& path) {
     switch (Sniff(head.bytes)) {
     case Container::Ole:
     case Container::BareBiff:
-        return OpenXlsReader(path);
+        return OpenXlsReader(path, std::move(head.file));
     case Container::Zip: {
         ZipPackage package(path, std::move(head.file));
         if (package.has("content.xml") && !package.has("[Content_Types].xml"))

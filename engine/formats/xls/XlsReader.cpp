@@ -226,7 +226,8 @@ struct SheetStyles {
 
 class XlsReader : public FormatReader {
 public:
-    explicit XlsReader(const std::string& path) : file_(path), records_(file_.input()) {
+    XlsReader(const std::string& path, FileDescriptor file)
+        : file_(path, std::move(file)), records_(file_.input()) {
         readGlobals(path);
     }
 
@@ -794,8 +795,8 @@ void XlsReader::readCells(std::size_t sheetIndex, CellVisitor& visitor) {
 
 } // namespace
 
-std::unique_ptr<FormatReader> OpenXlsReader(const std::string& path) {
-    return std::make_unique<XlsReader>(path);
+std::unique_ptr<FormatReader> OpenXlsReader(const std::string& path, FileDescriptor file) {
+    return std::make_unique<XlsReader>(path, std::move(file));
 }
 
 } // namespace gq

@@ -45,30 +45,22 @@ private:
 
 } // namespace
 
-WorkbookStream::WorkbookStream(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    try {
-        open();
-    } catch (...) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        throw;
-    }
-}
-
-void WorkbookStream::open() {
+WorkbookStream::WorkbookStream(const std::string& path, FileDescriptor file)
+    : fd_(std::move(file)) {
+    if (!fd_.valid())
+        fd_ = FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info;
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
+    if (!fd_.valid() || ::fstat(fd_.get(), &info) != 0 || !S_ISREG(info.st_mode))
         throw Error(kCannotBeRead);
     const auto size = static_cast<std::uint64_t>(info.st_size);
     std::uint8_t head[8] = {};
-    if (size >= sizeof head && ::pread(fd_, head, sizeof head, 0) != sizeof head)
+    if (size >= sizeof head && ::pread(fd_.get(), head, sizeof head, 0) != sizeof head)
         Damaged("the file cannot be read");
     if (!CompoundFile::HasSignature(head, size >= sizeof head ? sizeof head : 0)) {
-        stream_ = std::make_unique<WholeFile>(fd_, size);
+        stream_ = std::make_unique<WholeFile>(fd_.get(), size);
         return;
     }
-    container_ = std::make_unique<CompoundFile>(fd_, size);
+    container_ = std::make_unique<CompoundFile>(fd_.get(), size);
     const CompoundFile::Entry* workbook = nullptr;
     const CompoundFile::Entry* book = nullptr;
     bool encrypted = false;
@@ -90,11 +82,7 @@ void WorkbookStream::open() {
     stream_ = container_->open(*chosen);
 }
 
-WorkbookStream::~WorkbookStream() {
-    stream_.reset();
-    container_.reset();
-    ::close(fd_);
-}
+WorkbookStream::~WorkbookStream() = default;
 
 RecordStream::RecordStream(StreamBytes& input)
     : input_(input), size_(input.size()), buffer_(kBufferBytes) {}

@@ -3,6 +3,7 @@
 #include "CellText.h"
 #include "CompoundFile.h"
 #include "Error.h"
+#include "FileDescriptor.h"
 #include "LittleEndian.h"
 
 #include <cstdint>
@@ -16,8 +17,9 @@ namespace gq::xls {
 // file, or the whole file when it is a bare BIFF stream.
 class WorkbookStream {
 public:
-    // Throws gq::Error: password-protected (an encrypted package), no workbook stream, damage.
-    explicit WorkbookStream(const std::string& path);
+    // Reads `file` when it is `path` opened already, else opens `path`. Throws gq::Error:
+    // password-protected (an encrypted package), no workbook stream, damage.
+    explicit WorkbookStream(const std::string& path, FileDescriptor file = FileDescriptor());
     ~WorkbookStream();
     WorkbookStream(const WorkbookStream&) = delete;
     WorkbookStream& operator=(const WorkbookStream&) = delete;
@@ -25,9 +27,7 @@ public:
     StreamBytes& input() const { return *stream_; }
 
 private:
-    void open();
-
-    int fd_;
+    FileDescriptor fd_; // first: closed after the streams that read it
     std::unique_ptr<CompoundFile> container_;
     std::unique_ptr<StreamBytes> stream_;
 };
