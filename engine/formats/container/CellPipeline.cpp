@@ -54,9 +54,15 @@ public:
         changed_.notify_all();
     }
 
-    // Consumer side: false once everything has been handed over.
+    // Consumer side: false once everything has been handed over. The batch taken before is
+    // handed back to be filled again.
     bool take(Batch& batch) {
+        batch.cells.clear();
+        batch.textStarts.clear();
+        batch.texts.clear();
         std::unique_lock lock(mutex_);
+        if (batch.cells.capacity() != 0)
+            spare_.push_back(std::move(batch));
         changed_.wait(lock, [this] { return !queue_.empty() || finished_; });
         if (queue_.empty())
             return false;
@@ -89,9 +95,16 @@ private:
             return false;
         if (!current_.cells.empty())
             queue_.push_back(std::move(current_));
-        current_ = Batch();
-        current_.cells.reserve(kBatchCells);
-        current_.textStarts.reserve(kBatchCells);
+        // A batch used before is filled again: a new one would first touch its pages again,
+        // which costs more than the parse of their cells.
+        if (!spare_.empty()) {
+            current_ = std::move(spare_.back());
+            spare_.pop_back();
+        } else {
+            current_ = Batch();
+            current_.cells.reserve(kBatchCells);
+            current_.textStarts.reserve(kBatchCells);
+        }
         changed_.notify_all();
         return true;
     }
@@ -100,6 +113,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Batch> queue_;
+    std::vector<Batch> spare_; // handed back by the consumer
     bool finished_ = false;
     std::atomic<bool> cancelled_ = false;
     std::exception_ptr failure_;
