@@ -28,7 +28,7 @@ class Pipe : public CellVisitor {
 public:
     // A batch ends at whichever comes first, so the texts in flight stay a few megabytes
     // however long each cell's text is.
-    static constexpr std::size_t kBatchCells = 2048;
+    static constexpr std::size_t kBatchCells = 4096;
     static constexpr std::size_t kBatchBytes = 1 << 20;
     static constexpr std::size_t kBatchesInFlight = 4;
 
