@@ -21,11 +21,15 @@ public:
     // The same text, read where it lies when the cell shows its own text unchanged, else made in
     // `scratch`; valid while both are.
     std::string_view viewOf(const Cell& cell, std::string& scratch) {
-        if (cell.kind == CellKind::String && cell.text.size() <= kMaxCellChars &&
-            showsAsStored(cell.style))
-            return cell.text; // no longer than a cell holds, counted in bytes
+        if (showsOwnText(cell))
+            return cell.text;
         textOf(cell, scratch);
         return scratch;
+    }
+    // Whether the cell shows the text it holds, unchanged and whole.
+    bool showsOwnText(const Cell& cell) {
+        return cell.kind == CellKind::String && cell.text.size() <= kMaxCellChars &&
+               showsAsStored(cell.style); // no longer than a cell holds, counted in bytes
     }
 
     // Whether a string cell of this style shows its text unchanged (the format adds nothing).

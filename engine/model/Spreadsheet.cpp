@@ -167,9 +167,14 @@ void Worksheet::forEachText(const TextVisitor& visitor) {
     reader_->readCells(index_, cells);
 }
 
-std::uint32_t SheetCell::sharedText() const {
-    return display_ && display_->showsAsStored(cell_.style) ? cell_.sharedString : kNotShared;
-}
+SheetCell::SheetCell(const Cell& cell, DisplayText* display, std::string& text)
+    : cell_(cell), display_(display), text_(text),
+      sharedText_(display && cell.sharedString != kNotShared && display->showsAsStored(cell.style)
+                      ? cell.sharedString
+                      : kNotShared),
+      numberFormat_(display && cell.kind == CellKind::Number && std::isfinite(cell.number)
+                        ? display->numberFormatKey(cell.style)
+                        : kNoNumberFormat) {}
 
 const std::string& SheetCell::text() {
     if (!made_) {
@@ -182,16 +187,17 @@ const std::string& SheetCell::text() {
     return text_;
 }
 
-bool SheetCell::showsText() {
-    if (numberFormat() != kNoNumberFormat && !display_->numberBounds(cell_.style).mayBeEmpty)
-        return true;
-    return !text().empty();
+void SheetCell::copyText(std::string& out) {
+    if (!made_ && display_ && display_->showsOwnText(cell_))
+        out.assign(cell_.text);
+    else
+        out = text();
 }
 
-std::uint32_t SheetCell::numberFormat() const {
-    if (!display_ || cell_.kind != CellKind::Number || !std::isfinite(cell_.number))
-        return kNoNumberFormat;
-    return display_->numberFormatKey(cell_.style);
+bool SheetCell::showsText() {
+    if (numberFormat_ != kNoNumberFormat && !display_->numberBounds(cell_.style).mayBeEmpty)
+        return true;
+    return !text().empty();
 }
 
 const std::bitset<256>& SheetCell::numberBytes() const {

@@ -66,26 +66,30 @@ public:
     std::uint32_t repeat() const { return RunWidth(cell_); } // columns from column() on
     // The index of the shared string that the cell shows unchanged, else kNotShared: cells with
     // the same index show the same text.
-    std::uint32_t sharedText() const;
+    std::uint32_t sharedText() const { return sharedText_; }
     // Empty texts are never visited, but a number's format may yet show nothing.
     const std::string& text();
+    // The same text copied into `out`, without a copy of its own first where the cell shows the
+    // text it holds.
+    void copyText(std::string& out);
     // Whether text() is not empty; answered without making it where the format tells.
     bool showsText();
     // For a finite number, a key shared by every cell whose number shows through the same
     // format, else kNoNumberFormat. The bytes any such text can hold are the same for all of
     // them: a search may rule the cells out once, without making their texts.
-    std::uint32_t numberFormat() const;
+    std::uint32_t numberFormat() const { return numberFormat_; }
     const std::bitset<256>& numberBytes() const; // only for a cell with a number format
 
 private:
     friend class Worksheet;
-    SheetCell(const Cell& cell, DisplayText* display, std::string& text)
-        : cell_(cell), display_(display), text_(text) {}
+    SheetCell(const Cell& cell, DisplayText* display, std::string& text);
 
     const Cell& cell_;
     DisplayText* display_; // null for the cells of a new workbook, which hold their text
     std::string& text_;
     bool made_ = false;
+    std::uint32_t sharedText_; // asked for every cell: known from the start
+    std::uint32_t numberFormat_;
 };
 
 // One worksheet of an open workbook. Sheets of a file are read on demand, streaming; sheets of a

@@ -366,7 +366,7 @@ private:
                 if (c == placed)
                     return host_.addResultAgain(row_);
                 if (placed == 0)
-                    row_.cellText = cell.text();
+                    cell.copyText(row_.cellText);
                 place(r, c);
                 placed = c;
                 host_.addResult(row_);
