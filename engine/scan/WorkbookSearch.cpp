@@ -435,21 +435,21 @@ private:
     }
 
     // A cell's location ("C7"), row and column as a result row gives them, written over the
-    // row's previous ones without allocating; a row or column like the last cell's is kept.
+    // row's previous ones without allocating; what is like the last cell's is kept.
     void place(std::uint32_t r, std::uint32_t c) {
+        if (r == placedRow_ && c == placedColumn_)
+            return;
         char digits[16];
         if (r != placedRow_)
             row_.row.assign(digits, std::to_chars(digits, digits + sizeof digits, r).ptr);
-        if (c != placedColumn_) {
+        if (c != placedColumn_)
             row_.col.assign(digits, std::to_chars(digits, digits + sizeof digits, c).ptr);
-            char letters[kMaxColumnLetters];
-            columnLetters_.assign(ColumnLettersEndingAt(letters + sizeof letters, c),
-                                  letters + sizeof letters);
-        }
+        char location[kMaxColumnLetters + sizeof digits];
+        char* rowDigits = location + kMaxColumnLetters;
+        char* letters = ColumnLettersEndingAt(rowDigits, c);
+        row_.location.assign(letters, std::copy(row_.row.begin(), row_.row.end(), rowDigits));
         placedRow_ = r;
         placedColumn_ = c;
-        row_.location.assign(columnLetters_);
-        row_.location += row_.row;
     }
 
     // Tests each physical line (without its LF or CR LF) that `bytes` completes; false once the
@@ -513,7 +513,6 @@ private:
     bool loweredReady_ = false;
     ResultRow row_; // made again for every result row, in the same storage
     std::uint32_t placedRow_ = 0, placedColumn_ = 0; // of row_'s place; 0 when it has none
-    std::string columnLetters_;                      // of placedColumn_
     std::uint32_t lines_ = 0;                        // counts on across worksheets
     std::unique_ptr<ExportFile> export_;
 };
