@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace gq {
 
@@ -48,25 +49,75 @@ private:
     std::string text_;
 };
 
-bool NeedsQuotes(std::string_view text) {
-    auto needs = [](char c) { return c == '\t' || c == '\r' || c == '\n' || c == '"'; };
-    // Eight bytes at a time: a word with no byte below 0x0E (where TAB, LF and CR are) and no
-    // quote needs nothing; a marked byte is looked at, and the search goes on after it.
-    std::size_t i = 0;
-    while (i + 8 <= text.size()) {
-        const std::uint64_t word = WordAt(text, i);
-        const std::uint64_t marks = MarkBelow(word, 0x0E) | MarkEqual(word, '"');
-        if (!marks) {
-            i += 8;
-            continue;
-        }
-        i += FirstMarked(marks);
-        if (needs(text[i]))
-            return true;
-        ++i;
+// The export's text, written where it goes: room for a whole field is made at once, so that a
+// cell costs its copy rather than a string's checks on every piece of it.
+class ExportText {
+public:
+    const char* data() const { return bytes_.data(); }
+    std::size_t size() const { return size_; }
+    void clear() { size_ = 0; }
+    void cut(std::size_t size) { size_ = size; }
+    // Where up to `count` bytes may be written; ended() takes what was.
+    char* room(std::size_t count) {
+        if (bytes_.size() - size_ < count)
+            bytes_.resize(std::max(2 * bytes_.size(), size_ + count));
+        return bytes_.data() + size_;
     }
-    return std::any_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), needs);
-}
+    void ended(const char* at) { size_ = static_cast<std::size_t>(at - bytes_.data()); }
+
+    // A text field as the export shows it: in quotes, with its quotes doubled, when it holds a
+    // tab, a line break or a quote.
+    void putField(std::size_t tabs, std::string_view text) {
+        char* at = room(tabs + 2 * text.size() + 2);
+        if (tabs == 1) { // as between most cells
+            *at++ = '\t';
+        } else {
+            std::memset(at, '\t', tabs);
+            at += tabs;
+        }
+        // Copied eight bytes at a time, the last eight overlapping what is copied before them. A
+        // word with no byte below 0x0E (where TAB, LF and CR are) and no quote needs nothing; the
+        // text of a marked one is looked at byte by byte.
+        const std::size_t size = text.size();
+        std::uint64_t marks = 0;
+        if (size >= 8) {
+            for (std::size_t i = 0; i + 8 <= size; i += 8) {
+                const std::uint64_t word = WordAt(text, i);
+                std::memcpy(at + i, &word, 8);
+                marks |= MarkBelow(word, 0x0E) | MarkEqual(word, '"');
+            }
+            const std::uint64_t last = WordAt(text, size - 8);
+            std::memcpy(at + size - 8, &last, 8);
+            marks |= MarkBelow(last, 0x0E) | MarkEqual(last, '"');
+        } else {
+            for (std::size_t i = 0; i < size; ++i) {
+                const auto c = static_cast<unsigned char>(text[i]);
+                at[i] = static_cast<char>(c);
+                marks |= c < 0x0E || c == '"';
+            }
+        }
+        if (marks && std::any_of(text.begin(), text.end(), NeedsQuotes))
+            return ended(PutQuoted(at, text));
+        ended(at + size);
+    }
+
+private:
+    static bool NeedsQuotes(char c) { return c == '\t' || c == '\r' || c == '\n' || c == '"'; }
+
+    static char* PutQuoted(char* at, std::string_view text) {
+        *at++ = '"';
+        for (char c : text) {
+            *at++ = c;
+            if (c == '"')
+                *at++ = c;
+        }
+        *at++ = '"';
+        return at;
+    }
+
+    std::string bytes_; // as long as the room made; size_ of it written
+    std::size_t size_ = 0;
+};
 
 } // namespace
 
@@ -329,7 +380,7 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     if (!file)
         throw Error("The text export cannot be written to " + path);
     constexpr std::size_t kBlockBytes = 1 << 16;
-    std::string block; // whole lines, written out in blocks
+    ExportText block;  // whole lines, written out in blocks
     bool going = true; // until `blockWritten` asks to stop
     auto writeBlock = [&] {
         if (std::fwrite(block.data(), 1, block.size(), file) != block.size() ||
@@ -345,7 +396,10 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     std::size_t lineStart = 0;    // where that line begins in `block`
     auto endLinesThrough = [&](std::uint32_t row) {
         for (; lineRow < row && going; ++lineRow) {
-            block += "\r\n";
+            char* at = block.room(2);
+            at[0] = '\r';
+            at[1] = '\n';
+            block.ended(at + 2);
             lineColumn = 0;
             lineStart = block.size();
             if (block.size() >= kBlockBytes) {
@@ -357,26 +411,21 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     // Blank cells take part: the export runs to the last used row, as the used range does.
     auto addCell = [&](std::uint32_t row, std::uint32_t col, std::string_view text) {
         any = true;
-        endLinesThrough(row);
-        if (!going)
-            return false;
+        if (row != lineRow) {
+            endLinesThrough(row);
+            if (!going)
+                return false;
+        }
         if (text.empty() || block.size() - lineStart >= kMaxExportLine)
             return true;
-        block.append(col - 1 - lineColumn, '\t');
+        block.putField(col - 1 - lineColumn, text);
         lineColumn = col - 1;
-        if (NeedsQuotes(text)) {
-            block += '"';
-            for (char c : text)
-                block.append(c == '"' ? 2 : 1, c);
-            block += '"';
-        } else {
-            block += text;
-        }
         if (block.size() - lineStart > kMaxExportLine) {
             std::size_t end = lineStart + kMaxExportLine;
-            while (end > lineStart && (static_cast<unsigned char>(block[end]) & 0xC0) == 0x80)
+            while (end > lineStart &&
+                   (static_cast<unsigned char>(block.data()[end]) & 0xC0) == 0x80)
                 --end; // not inside a character
-            block.resize(end);
+            block.cut(end);
         }
         return true;
     };
@@ -390,7 +439,7 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
         }
         if (any && going)
             endLinesThrough(lineRow + 1);
-        if (going && !block.empty())
+        if (going && block.size() != 0)
             writeBlock();
     } catch (...) {
         std::fclose(file);
