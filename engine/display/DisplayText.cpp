@@ -56,7 +56,7 @@ void DisplayText::showOf(const Cell& cell, std::string& out) {
         out.clear();
         return;
     case CellKind::Number:
-        out = formatOf(cell.style).formatNumber(cell.number, styles_.date1904);
+        formatOf(cell.style).formatNumberInto(cell.number, styles_.date1904, out);
         return;
     case CellKind::String:
         throughTextSection(cell.style, cell.text, out);

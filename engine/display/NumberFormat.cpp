@@ -1,6 +1,7 @@
 #include "NumberFormat.h"
 
 #include <array>
+#include <bit>
 #include <bitset>
 #include <charconv>
 #include <cmath>
@@ -85,12 +86,17 @@ bool FifteenDigitsQuickly(double magnitude, std::uint64_t& m, int& k) {
     if (!(magnitude >= 1e-7 && magnitude < 1e15))
         return false;
     // floor(log10(magnitude)), or one less: log10(2) ~ 78913 / 2^18.
-    const int decimalExponent = (std::ilogb(magnitude) * 78913) >> 18;
+    // The binary exponent read from the bits: every magnitude here is a normal double.
+    const int binaryExponent =
+        static_cast<int>(std::bit_cast<std::uint64_t>(magnitude) >> 52 & 0x7FF) - 1023;
+    const int decimalExponent = (binaryExponent * 78913) >> 18;
     k = 14 - decimalExponent;
     double scaled = magnitude * kExactPowersOfTen[k];
     if (scaled >= 1e15)
         scaled = magnitude * kExactPowersOfTen[--k];
-    m = static_cast<std::uint64_t>(std::llround(scaled));
+    // Rounded half up, as llround does for a positive value: above 1E13, adding a half is exact
+    // or, where the sum reaches the next power of two, rounds to the same integer.
+    m = static_cast<std::uint64_t>(scaled + 0.5);
     return m != 0 && static_cast<double>(m) / kExactPowersOfTen[k] == magnitude;
 }
 
@@ -1619,16 +1625,18 @@ NumberFormat& NumberFormat::operator=(NumberFormat&&) noexcept = default;
 
 std::string NumberFormat::formatNumber(double value, bool date1904) const {
     std::string out; // most results fit its own buffer: no allocation
-    if (impl_->general || !std::isfinite(value)) {
-        AppendGeneral(out, value);
-        return out;
-    }
+    formatNumberInto(value, date1904, out);
+    return out;
+}
+
+void NumberFormat::formatNumberInto(double value, bool date1904, std::string& out) const {
+    out.clear();
+    if (impl_->general || !std::isfinite(value))
+        return AppendGeneral(out, value);
     bool addSign = false;
     const Section* sec = impl_->choose(value, addSign);
-    if (!sec) {
-        AppendGeneral(out, value);
-        return out;
-    }
+    if (!sec)
+        return AppendGeneral(out, value);
     double magnitude = std::fabs(value);
     // The 1904 system, unlike the 1900 one, shows a negative date or time: its magnitude after
     // a minus sign.
@@ -1636,7 +1644,7 @@ std::string NumberFormat::formatNumber(double value, bool date1904) const {
         ((value < 0 && !date1904) ||
          magnitude >= (date1904 ? kPastLastDate1904 : kPastLastDate1900))) {
         out = kNoDateShown;
-        return out;
+        return;
     }
     // A minus sign belongs to a shown number; a section of literals alone shows none.
     bool showsValue = sec->kind != Kind::Number || sec->intCount > 0 || sec->fracCount > 0 ||
@@ -1662,7 +1670,6 @@ std::string NumberFormat::formatNumber(double value, bool date1904) const {
         AppendGeneral(out, value);
         break;
     }
-    return out;
 }
 
 TextBounds NumberFormat::numberTextBounds() const {

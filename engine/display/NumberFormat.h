@@ -24,6 +24,8 @@ public:
     NumberFormat& operator=(NumberFormat&&) noexcept;
 
     std::string formatNumber(double value, bool date1904) const;
+    // The same text in place of `out`'s, in the room it has.
+    void formatNumberInto(double value, bool date1904, std::string& out) const;
     // The bounds of formatNumber's text for every finite value, in either date system.
     TextBounds numberTextBounds() const;
     // A string cell shown through the format's text section ("@"); the text itself when none.
