@@ -10,13 +10,16 @@ const NumberFormat& DisplayText::formatOf(std::uint32_t style) {
     const std::uint32_t code = styles_.codeIndex(style);
     if (code == 0)
         return general_;
+    if (code < compiled_.size() && compiled_[code]) // compiled before, as nearly always
+        return *compiled_[code];
+    return compile(code);
+}
+
+const NumberFormat& DisplayText::compile(std::uint32_t code) {
     // A reader may add codes while its cells are read: the table grows with it.
     if (compiled_.size() <= code)
         compiled_.resize(styles_.codeCount());
-    auto& slot = compiled_[code];
-    if (!slot)
-        slot.emplace(styles_.codeAt(code));
-    return *slot;
+    return compiled_[code].emplace(styles_.codeAt(code));
 }
 
 bool DisplayText::judgeAsStored(std::uint32_t style) {
@@ -39,8 +42,10 @@ const TextBounds& DisplayText::judgeBounds(std::uint32_t style) {
 
 void DisplayText::textOf(const Cell& cell, std::string& out) {
     showOf(cell, out);
-    // A long format literal or text section can make even a short value exceed a cell.
-    CutToCellLimit(out);
+    // A long format literal or text section can make even a short value exceed a cell; a text
+    // of no more bytes than a cell holds characters is within it.
+    if (out.size() > kMaxCellChars)
+        CutToCellLimit(out);
 }
 
 void DisplayText::throughTextSection(std::uint32_t style, std::string_view text, std::string& out) {

@@ -58,6 +58,7 @@ private:
     void showOf(const Cell& cell, std::string& out);
     void throughTextSection(std::uint32_t style, std::string_view text, std::string& out);
     const NumberFormat& formatOf(std::uint32_t style);
+    const NumberFormat& compile(std::uint32_t code);
 
     const StyleTable& styles_;
     std::vector<std::optional<NumberFormat>> compiled_; // by code index

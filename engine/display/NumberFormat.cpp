@@ -155,10 +155,14 @@ double ToDouble(const Decimal& d) {
 // `value` in decimal, after as many zeros as make it `width` digits.
 template <typename Out> void AppendUnsigned(Out& out, std::uint64_t value, int width = 0) {
     char buffer[24];
-    auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
-    if (const int digits = static_cast<int>(r.ptr - buffer); width > digits)
+    char* const end = buffer + sizeof buffer;
+    char* at = end;
+    do
+        *--at = static_cast<char>('0' + value % 10);
+    while ((value /= 10) != 0);
+    if (const int digits = static_cast<int>(end - at); width > digits)
         out.append(static_cast<std::size_t>(width - digits), '0');
-    out.append(buffer, static_cast<std::size_t>(r.ptr - buffer));
+    out.append(at, static_cast<std::size_t>(end - at));
 }
 
 // A result made piece by piece in a buffer of its own and added to `out` in one go at done():
