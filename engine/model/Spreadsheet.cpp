@@ -371,8 +371,8 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     if (format != FileFormat::TextTabDelimited)
         throw Error("This file format cannot be written");
     Worksheet& source = sheet ? *sheet : activeSheet();
-    // Appending: a reader that empties the file as it takes each block (the text scan) has the
-    // next block land at its start, so the export never holds more than a block.
+    // Appending: a reader that empties the file once it has taken a few blocks (the text scan)
+    // has the next block land at its start, so the export never holds more than those.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
     std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "ab");
     if (fd >= 0 && !file)

@@ -132,6 +132,10 @@ private:
     std::uint32_t numberFormat_ = kNoNumberFormat;
 };
 
+// The text export is emptied once it holds this much, all of it read: each emptying is a call
+// that costs the file system more than the blocks it frees.
+constexpr std::size_t kExportRestartBytes = 1 << 18;
+
 // Room for the letters of any column an int can name.
 constexpr std::size_t kMaxColumnLetters = 8;
 
@@ -406,6 +410,7 @@ private:
             throw Error("The temporary text export cannot be written");
         std::string line; // a physical line may span blocks
         bool going = true;
+        std::size_t held = 0; // bytes in the file, all read
         auto readAvailable = [&] {
             char buffer[1 << 16];
             while (going) {
@@ -413,12 +418,16 @@ private:
                 if (got < 0)
                     throw Error("The temporary text export cannot be read");
                 if (got == 0) {
-                    // Everything written is read: the file starts over, so a huge sheet never
-                    // costs more disk than a block.
-                    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
-                        throw Error("The temporary text export cannot be written");
+                    // Everything written is read: once the file holds a few blocks it starts
+                    // over, so a huge sheet never costs more disk than that.
+                    if (held >= kExportRestartBytes) {
+                        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+                            throw Error("The temporary text export cannot be written");
+                        held = 0;
+                    }
                     break;
                 }
+                held += static_cast<std::size_t>(got);
                 going = testLines(buffer, static_cast<std::size_t>(got), line);
             }
             return going;

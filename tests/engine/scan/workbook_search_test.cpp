@@ -364,7 +364,7 @@ TEST(WorkbookSearch, ARunOfEqualCellsIsTestedOnceAndGivesARowForEachOfItsCells) 
     EXPECT_EQ(host.rows.size(), 11u);
 }
 
-TEST(WorkbookSearch, TheTextExportNeverHoldsMoreThanABlock) {
+TEST(WorkbookSearch, TheTextExportNeverHoldsMoreThanAFewBlocks) {
     gqtest::TempDir dir;
     std::string path = dir.path("big.xlsx");
     const std::string text(30000, 'w');
@@ -387,7 +387,7 @@ TEST(WorkbookSearch, TheTextExportNeverHoldsMoreThanABlock) {
     gq::ExcelSearchWorkbook(path, &workbook, host);
     ASSERT_EQ(host.rows.size(), 1u);
     EXPECT_EQ(host.rows[0].cellText, "tea");
-    // 30 MB went through a file that never held more than a block and a line.
+    // 30 MB went through a file that never held more than a few blocks and a line.
     EXPECT_GT(largest, 0);
     EXPECT_LT(largest, 1 << 20);
 }
