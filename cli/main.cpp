@@ -92,7 +92,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kBlockBytes = 1 << 15;
+    static constexpr std::size_t kBlockBytes = 1 << 17;
 
     // A row formatted: the rows go to the ordered output in blocks, or one by one to a terminal.
     void rowFormatted() {
