@@ -292,6 +292,10 @@ TEST(TextExport, WritesRowsFromColumnAWithQuotesAndCrLf) {
         worksheet_write_string(sheet, 4, 1, "bell\x07 and a late \"quote\"", nullptr);
         worksheet_write_string(sheet, 4, 2, "eight by\ttab", nullptr);
         worksheet_write_string(sheet, 4, 3, "\x0b\x0c only controls below 0x0E", nullptr);
+        // Texts shorter than eight bytes, which are looked at byte by byte.
+        worksheet_write_string(sheet, 5, 0, "a\"b", nullptr);
+        worksheet_write_string(sheet, 5, 1, "x\ty", nullptr);
+        worksheet_write_string(sheet, 5, 2, "\x01z", nullptr);
     });
     gq::Workbook workbook(path);
     std::string out = dir.path("export.txt");
@@ -300,7 +304,7 @@ TEST(TextExport, WritesRowsFromColumnAWithQuotesAndCrLf) {
         gqtest::ReadFile(out),
         "\tb1\r\n\r\n\"say \"\"hi\"\"\"\t\t\t\"two\nlines\"\r\n\t\t5\r\n"
         "ordinary text of many words\t\"bell\x07 and a late \"\"quote\"\"\"\t\"eight by\ttab\"\t"
-        "\x0b\x0c only controls below 0x0E\r\n");
+        "\x0b\x0c only controls below 0x0E\r\n\"a\"\"b\"\t\"x\ty\"\t\x01z\r\n");
 }
 
 TEST(TextExport, ALineIsCutAtItsBoundAndTheRowsAfterItFollow) {
