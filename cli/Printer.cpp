@@ -186,24 +186,20 @@ void RowFormatter::appendAgain(const ResultRow& row, std::string& out) {
 
 void RowFormatter::appendLine(const ResultRow& row, std::string& out) {
     // A file's rows come together, and a sheet's: their names are escaped once for all of them.
-    if (row.file != printedFile_) {
+    if (row.file != printedFile_ || row.sheet != printedSheet_) {
         printedFile_ = row.file;
-        shownFile_.clear();
-        AppendColored(shownFile_, color_ ? kFileColor : nullptr, row.file);
-    }
-    if (row.sheet != printedSheet_) {
         printedSheet_ = row.sheet;
-        shownSheet_.clear();
-        AppendColored(shownSheet_, nullptr, row.sheet);
+        shownPlace_.clear();
+        AppendColored(shownPlace_, color_ ? kFileColor : nullptr, row.file);
+        shownPlace_ += '\t';
+        AppendColored(shownPlace_, nullptr, row.sheet);
+        shownPlace_ += '\t';
     }
     const Spans spans = matches_ ? matches_->find(row.cellText) : Spans();
-    LineWriter line(out, shownFile_.size() + shownSheet_.size() + row.location.size() +
-                             2 * row.cellText.size() + row.row.size() + row.col.size() +
-                             kMaxColorBytes * (spans.size() + 1) + 5);
-    line.put(shownFile_);
-    line.put('\t');
-    line.put(shownSheet_);
-    line.put('\t');
+    LineWriter line(out, shownPlace_.size() + row.location.size() + 2 * row.cellText.size() +
+                             row.row.size() + row.col.size() + kMaxColorBytes * (spans.size() + 1) +
+                             4);
+    line.put(shownPlace_);
     // The search writes a location, row and column of letters and digits alone: nothing in them
     // needs escaping.
     if (color_)

@@ -34,10 +34,10 @@ private:
     Output output_;
     bool color_;
     std::optional<MatchFinder> matches_; // its patterns keep scratch space: one per formatter
-    std::string printedFile_;            // the file of the last row, and its name as printed
-    std::string shownFile_;
-    std::string printedSheet_; // the same for the sheet
-    std::string shownSheet_;
+    // The file and sheet of the last row, and both as printed, each followed by a tab.
+    std::string printedFile_;
+    std::string printedSheet_;
+    std::string shownPlace_;
     std::size_t lastStart_ = 0; // where the last row's bytes begin and end in its `out`
     std::size_t lastEnd_ = 0;
 };
