@@ -22,12 +22,13 @@ int main(int argc, char** argv) try {
     gq::ZipPackage package(argv[1]);
     static char buffer[1 << 16];
     for (bool readAhead : {false, true}) {
+        const auto ahead = readAhead ? gq::ReadAhead::OwnThread : gq::ReadAhead::None;
         std::vector<double> wall, cpu;
         std::size_t bytes = 0;
         for (int round = 0; round < rounds; ++round) {
             auto start = std::chrono::steady_clock::now();
             double cpuStart = gqbench::CpuSeconds();
-            auto input = package.stream(part, readAhead);
+            auto input = package.stream(part, ahead);
             bytes = 0;
             while (std::size_t got = input->read(buffer, sizeof buffer))
                 bytes += got;

@@ -43,6 +43,8 @@ public:
         return !cancelled();
     }
 
+    explicit Pipe(ByteStream* ahead) : ahead_(ahead) {}
+
     void finish(std::exception_ptr failure) {
         publish();
         std::lock_guard lock(mutex_);
@@ -59,7 +61,7 @@ public:
         std::unique_lock lock(mutex_);
         if (batch.cells.capacity() != 0)
             spare_.push_back(std::move(batch));
-        changed_.wait(lock, [this] { return !queue_.empty() || finished_; });
+        waitFor(lock, [this] { return !queue_.empty() || finished_; });
         if (queue_.empty())
             return false;
         batch = std::move(queue_.front());
@@ -86,7 +88,7 @@ private:
 
     bool publish() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return queue_.size() < kBatchesInFlight || cancelled_; });
+        waitFor(lock, [this] { return queue_.size() < kBatchesInFlight || cancelled_; });
         if (cancelled_)
             return false;
         if (!current_.cells.empty())
@@ -104,6 +106,21 @@ private:
         return true;
     }
 
+    // Either side, while it would wait for the other, inflates the part ahead of the parse.
+    template <typename Ready> void waitFor(std::unique_lock<std::mutex>& lock, Ready ready) {
+        while (!ready()) {
+            if (ahead_) {
+                lock.unlock();
+                const bool helped = ahead_->fillAhead();
+                lock.lock();
+                if (helped)
+                    continue;
+            }
+            changed_.wait(lock, ready);
+        }
+    }
+
+    ByteStream* ahead_;
     Batch current_;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -140,16 +157,23 @@ void ProduceDirectly(const std::function<void(CellVisitor& sink)>& produce, Cell
 
 } // namespace
 
+namespace {
+const unsigned kCores = std::thread::hardware_concurrency();
+} // namespace
+
+ReadAhead PipedReadAhead() {
+    return kCores > 2 ? ReadAhead::OwnThread : ReadAhead::IdleThreads;
+}
+
 bool ReadAheadPays(const CellVisitor& visitor) {
-    static const unsigned cores = std::thread::hardware_concurrency();
-    return !visitor.busy() || cores > 2;
+    return !visitor.busy() || kCores > 2;
 }
 
 void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor,
-               bool overlap) {
+               bool overlap, ByteStream* ahead) {
     if (!overlap)
         return ProduceDirectly(produce, visitor);
-    Pipe pipe;
+    Pipe pipe(ahead);
     std::thread producer([&] {
         std::exception_ptr failure;
         try {

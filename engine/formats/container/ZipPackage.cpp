@@ -186,11 +186,17 @@ private:
     std::uint64_t total_ = 0;
 };
 
-// Inflates on a second thread into a small ring of chunks, so inflating and parsing overlap.
+// Inflates ahead of its reader into a small ring of chunks, so that inflating overlaps the parse:
+// on a thread of its own, or in the time of threads that would otherwise wait (fillAhead). A
+// reader that finds the ring empty fills the next chunk itself. Whoever inflates, the part is
+// inflated chunk by chunk, so a damaged part gives the same bytes before its error every time.
 class ReadAheadStream : public ByteStream {
 public:
-    ReadAheadStream(std::shared_ptr<const ZipArchive> archive, std::size_t index)
-        : source_(std::move(archive), index), worker_([this] { run(); }) {}
+    ReadAheadStream(std::shared_ptr<const ZipArchive> archive, std::size_t index, bool ownThread)
+        : source_(std::move(archive), index) {
+        if (ownThread)
+            worker_ = std::thread([this] { run(); });
+    }
 
     ~ReadAheadStream() override {
         {
@@ -198,22 +204,35 @@ public:
             cancelled_ = true;
         }
         changed_.notify_all();
-        worker_.join();
+        if (worker_.joinable())
+            worker_.join();
     }
 
     std::size_t read(char* buffer, std::size_t size) override {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return filled_ > 0 || finished_; });
-        if (filled_ == 0) {
-            if (!failure_.empty())
-                throw Error(failure_);
-            return 0;
+        while (filled_ == 0) {
+            if (finished_) {
+                if (!failure_.empty())
+                    throw Error(failure_);
+                return 0;
+            }
+            // Nothing inflated ahead and nobody at it: the reader's own turn.
+            if (!inflating_) {
+                lock.unlock();
+                fillAhead();
+                lock.lock();
+            } else {
+                changed_.wait(lock);
+            }
         }
+        // The head chunk is the reader's until it hands it back: a helper fills only free slots.
         Chunk& chunk = chunks_[head_];
+        lock.unlock();
         std::size_t n = std::min(size, chunk.size - chunk.offset);
         std::memcpy(buffer, chunk.bytes.get() + chunk.offset, n);
         chunk.offset += n;
         if (chunk.offset == chunk.size) {
+            lock.lock();
             head_ = (head_ + 1) % kChunks;
             --filled_;
             changed_.notify_all();
@@ -221,10 +240,42 @@ public:
         return n;
     }
 
+    bool fillAhead() override {
+        std::size_t slot;
+        {
+            std::lock_guard lock(mutex_);
+            if (inflating_ || finished_ || cancelled_ || filled_ == kChunks)
+                return false;
+            inflating_ = true;
+            slot = (head_ + filled_) % kChunks;
+        }
+        // The slot is free and only this thread touches it until it is published.
+        Chunk& chunk = chunks_[slot];
+        std::size_t got = 0;
+        std::string failure;
+        try {
+            got = source_.read(chunk.bytes.get(), kChunkBytes);
+        } catch (const Error& error) {
+            failure = error.what();
+        }
+        std::lock_guard lock(mutex_);
+        inflating_ = false;
+        if (got == 0) {
+            finished_ = true;
+            failure_ = failure;
+        } else {
+            chunk.size = got;
+            chunk.offset = 0;
+            ++filled_;
+        }
+        changed_.notify_all();
+        return true;
+    }
+
 private:
     // Each inflate call keeps the last 32 KB of its output as the next one's history, a copy that
-    // smaller chunks repeat more often; more or larger chunks cost pages first touched. The
-    // parse is the slower of the two, so the ring stays full: two do as well as more.
+    // smaller chunks repeat more often; more or larger chunks cost pages first touched for no
+    // gain, as whoever reads ahead keeps two filled.
     static constexpr std::size_t kChunks = 2;
     static constexpr std::size_t kChunkBytes = 1 << 17;
     struct Chunk {
@@ -235,35 +286,15 @@ private:
     };
 
     void run() {
-        std::size_t tail = 0;
         for (;;) {
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return filled_ < kChunks || cancelled_; });
-                if (cancelled_)
-                    return;
-            }
-            // The slot at `tail` is free and only this thread touches it until it is published.
-            Chunk& chunk = chunks_[tail];
-            std::size_t got = 0;
-            std::string failure;
-            try {
-                got = source_.read(chunk.bytes.get(), kChunkBytes);
-            } catch (const Error& error) {
-                failure = error.what();
-            }
-            std::lock_guard lock(mutex_);
-            if (got == 0) {
-                finished_ = true;
-                failure_ = failure;
-                changed_.notify_all();
+            if (fillAhead())
+                continue;
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] {
+                return (filled_ < kChunks && !inflating_) || finished_ || cancelled_;
+            });
+            if (finished_ || cancelled_)
                 return;
-            }
-            chunk.size = got;
-            chunk.offset = 0;
-            tail = (tail + 1) % kChunks;
-            ++filled_;
-            changed_.notify_all();
         }
     }
 
@@ -273,6 +304,7 @@ private:
     Chunk chunks_[kChunks];
     std::size_t head_ = 0;
     std::size_t filled_ = 0;
+    bool inflating_ = false;
     bool finished_ = false;
     bool cancelled_ = false;
     std::string failure_;
@@ -473,10 +505,10 @@ bool ZipPackage::isLarge(const std::string& name) const {
     return !size || *size >= kReadAheadMinBytes;
 }
 
-std::unique_ptr<ByteStream> ZipPackage::stream(const std::string& name, bool readAhead) const {
+std::unique_ptr<ByteStream> ZipPackage::stream(const std::string& name, ReadAhead ahead) const {
     const std::size_t index = partIndex(name);
-    if (readAhead && archive_->entries[index].size >= kReadAheadMinBytes)
-        return std::make_unique<ReadAheadStream>(archive_, index);
+    if (ahead != ReadAhead::None && archive_->entries[index].size >= kReadAheadMinBytes)
+        return std::make_unique<ReadAheadStream>(archive_, index, ahead == ReadAhead::OwnThread);
     return std::make_unique<DirectStream>(archive_, index);
 }
 

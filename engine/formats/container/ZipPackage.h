@@ -18,7 +18,14 @@ public:
     virtual ~ByteStream() = default;
     // Fills up to `size` bytes; returns 0 at the end. Throws gq::Error on damage or a bomb.
     virtual std::size_t read(char* buffer, std::size_t size) = 0;
+    // Does a piece of the reading ahead of the reader, in the time of a thread that would
+    // otherwise wait; false when there is none to do now.
+    virtual bool fillAhead() { return false; }
 };
+
+// How a large part is inflated ahead of its reader: not at all, on a thread of its own, or by
+// threads that call fillAhead while they would otherwise wait.
+enum class ReadAhead { None, OwnThread, IdleThreads };
 
 // A ByteStream over bytes in memory (whole small parts, and tests).
 class MemoryStream : public ByteStream {
@@ -56,8 +63,9 @@ public:
     bool has(const std::string& name) const;
     // A whole small part (relationships, workbook, styles); at most `limit` bytes inflated.
     std::string read(const std::string& name, std::uint64_t limit = 64ull << 20) const;
-    // A part of any size. With `readAhead`, a second thread inflates while the caller parses.
-    std::unique_ptr<ByteStream> stream(const std::string& name, bool readAhead = false) const;
+    // A part of any size, inflated ahead of its reader as `ahead` says when it is large.
+    std::unique_ptr<ByteStream> stream(const std::string& name,
+                                       ReadAhead ahead = ReadAhead::None) const;
     // The size a part says it inflates to; none when the package does not say.
     std::optional<std::uint64_t> declaredSize(const std::string& name) const;
     // Whether a part is big enough (by what the package claims) that a second thread pays off

@@ -1183,7 +1183,7 @@ Outline ReadOutline(const ZipPackage& package, OdsDataStyles& styles) {
         OutlineEvents events(&styles, outline, true);
         ExpatDriver driver(events);
         events.attach(driver);
-        driver.run(*package.stream("content.xml", true));
+        driver.run(*package.stream("content.xml", ReadAhead::OwnThread));
         utf8 = driver.utf8();
         doctype = driver.doctype();
     }
@@ -1206,7 +1206,8 @@ Outline ReadOutline(const ZipPackage& package, OdsDataStyles& styles) {
     bool scanned = false;
     if (outline.bodyOffset > 0 && outline.tailsUsable) {
         BodyScanner scanner(outline, outline.bodyOffset);
-        TailStream body(package.stream("content.xml", true), outline.bodyOffset, "");
+        TailStream body(package.stream("content.xml", ReadAhead::OwnThread), outline.bodyOffset,
+                        "");
         scanned = scanner.run(body);
     }
     if (!scanned) {
@@ -1216,7 +1217,7 @@ Outline ReadOutline(const ZipPackage& package, OdsDataStyles& styles) {
         OutlineEvents events(nullptr, outline, false);
         ExpatDriver driver(events);
         events.attach(driver);
-        driver.run(*package.stream("content.xml", true));
+        driver.run(*package.stream("content.xml", ReadAhead::OwnThread));
     }
     if (!outline.spreadsheetSeen)
         throw Error(std::string(kNotAWorkbook) + ": the document holds no spreadsheet");

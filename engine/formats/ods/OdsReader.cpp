@@ -747,7 +747,7 @@ void OdsReader::publishCodes() {
 }
 
 std::unique_ptr<OdsReader::Session> OdsReader::startSession(std::size_t sheetIndex) {
-    std::unique_ptr<ByteStream> input = package_.stream("content.xml", true);
+    std::unique_ptr<ByteStream> input = package_.stream("content.xml", ReadAhead::OwnThread);
     if (!tailsUsable_)
         return std::make_unique<Session>(*this, std::move(input), 0, false, false);
     // The head was parsed for the outline; the first worksheet is read with the body before and

@@ -158,7 +158,8 @@ private:
     }
 
     void readSheet(const std::string& part, CellVisitor& visitor) {
-        auto input = package_.stream(part, ReadAheadPays(visitor));
+        auto input =
+            package_.stream(part, ReadAheadPays(visitor) ? ReadAhead::OwnThread : ReadAhead::None);
         RecordReader records(*input, part);
         Cell cell;
         RowMajorOrder order;

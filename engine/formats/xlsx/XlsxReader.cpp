@@ -129,7 +129,7 @@ public:
 
     void readCells(std::size_t sheetIndex, CellVisitor& visitor) override {
         const std::string& part = sheets_.at(sheetIndex).part;
-        const bool readAhead = ReadAheadPays(visitor);
+        const ReadAhead readAhead = PipedReadAhead();
         auto input = package_.stream(part, readAhead);
         // The scanner decides from the part's first bytes, before any cell; a part it does not
         // read goes to expat from the start.
@@ -149,7 +149,7 @@ public:
                 else
                     ParseSheetXml(*input, cells);
             },
-            visitor, package_.isLarge(part));
+            visitor, package_.isLarge(part), input.get());
     }
 
 private:

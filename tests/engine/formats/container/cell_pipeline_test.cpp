@@ -1,5 +1,7 @@
 #include "CellPipeline.h"
 #include "Error.h"
+#include "TestFiles.h"
+#include "ZipPackage.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -110,6 +113,76 @@ TEST(CellPipeline, LongTextsAreHeldAFewMegabytesAtATimeAndSharedOnesNotCopied) {
     EXPECT_EQ(consumed, 400u * (256 << 10));
     // 100 MB went through; a handful of one-megabyte batches were ever ahead of the consumer.
     EXPECT_LE(mostAhead, 8u << 20);
+}
+
+// A large part read through the pipe, with its threads inflating ahead while they would wait for
+// each other: every byte arrives in order, and a slow visitor and a fast one each leave a side
+// waiting that reads ahead.
+TEST(CellPipeline, ThreadsThatWouldWaitInflateThePartAheadOfItsReader) {
+    gqtest::TempDir dir;
+    const std::string path = dir.path("large.xlsx");
+    gqtest::WriteXlsx(path, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "Data");
+        for (lxw_row_t row = 0; row < 30000; ++row) {
+            worksheet_write_number(sheet, row, 0, row * 1.25, nullptr);
+            worksheet_write_string(sheet, row, 1, ("text " + std::to_string(row)).c_str(), nullptr);
+        }
+    });
+    gq::ZipPackage package(path);
+    const std::string part = "xl/worksheets/sheet1.xml";
+    const std::string whole = package.read(part);
+    ASSERT_GE(whole.size(), gq::ZipPackage::kReadAheadMinBytes);
+
+    // Counts the pieces read ahead by the pipe's threads (not by the reader for itself).
+    class CountingAhead : public gq::ByteStream {
+    public:
+        explicit CountingAhead(gq::ByteStream& inner) : inner_(inner) {}
+        std::size_t read(char* buffer, std::size_t size) override {
+            return inner_.read(buffer, size);
+        }
+        bool fillAhead() override {
+            const bool filled = inner_.fillAhead();
+            helped += filled;
+            return filled;
+        }
+        std::atomic<int> helped = 0;
+
+    private:
+        gq::ByteStream& inner_;
+    };
+    for (bool slowVisitor : {false, true}) {
+        auto input = package.stream(part, gq::ReadAhead::IdleThreads);
+        CountingAhead ahead(*input);
+        std::string got;
+        class Appending : public gq::CellVisitor {
+        public:
+            Appending(std::string& out, bool slow) : out_(out), slow_(slow) {}
+            bool visit(const gq::Cell& cell) override {
+                out_.append(cell.text);
+                if (slow_ && out_.size() % 4096 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(20));
+                return true;
+            }
+
+        private:
+            std::string& out_;
+            bool slow_;
+        } visitor(got, slowVisitor);
+        gq::PipeCells(
+            [&](gq::CellVisitor& sink) {
+                char piece[64];
+                while (std::size_t size = input->read(piece, sizeof piece)) {
+                    gq::Cell cell;
+                    cell.kind = gq::CellKind::String;
+                    cell.text = std::string_view(piece, size);
+                    if (!sink.visit(cell))
+                        return;
+                }
+            },
+            visitor, true, &ahead);
+        EXPECT_TRUE(got == whole) << "slow visitor " << slowVisitor;
+        EXPECT_GT(ahead.helped, 0) << "slow visitor " << slowVisitor;
+    }
 }
 
 } // namespace
