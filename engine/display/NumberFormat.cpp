@@ -1,5 +1,6 @@
 #include "NumberFormat.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <bitset>
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace gq {
@@ -152,14 +154,46 @@ double ToDouble(const Decimal& d) {
     return value;
 }
 
+// Two decimal digits of every value below 100, to write a number two digits a step.
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Writes the decimal digits of `value` to end at `end`; returns where they begin (at `end` for 0).
+char* DigitsEndingAt(char* end, std::uint64_t value) {
+    for (; value >= 100; value /= 100) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[value % 100 * 2], 2);
+    }
+    if (value >= 10) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[value * 2], 2);
+    } else if (value > 0) {
+        *--end = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
 // `value` in decimal, after as many zeros as make it `width` digits.
 template <typename Out> void AppendUnsigned(Out& out, std::uint64_t value, int width = 0) {
+    if (value < 100 && width <= 2) { // the fields of dates and times
+        const char* pair = &kDigitPairs[value * 2];
+        if (value >= 10 || width == 2)
+            out.append(pair, 2);
+        else
+            out += pair[1];
+        return;
+    }
     char buffer[24];
     char* const end = buffer + sizeof buffer;
-    char* at = end;
-    do
-        *--at = static_cast<char>('0' + value % 10);
-    while ((value /= 10) != 0);
+    char* at = DigitsEndingAt(end, value);
+    if (at == end)
+        *--at = '0';
     if (const int digits = static_cast<int>(end - at); width > digits)
         out.append(static_cast<std::size_t>(width - digits), '0');
     out.append(at, static_cast<std::size_t>(end - at));
@@ -356,9 +390,12 @@ struct Section {
     long long fixedDen = 0;
     int shift = 0; // decimal exponent shift: +2 per percent sign, -3 per scaling comma
     bool grouping = false, scientific = false, hasPoint = false;
-    // In a section of the usual shape (see PlainZeros), the integer placeholders that are '0';
-    // -1 in any other.
+    // In a section of the usual shape (see PlainZeros), the integer placeholders that are '0',
+    // the literals before and after the digits, and whether a point stands between; -1 in any
+    // other.
     int plainZeros = -1;
+    std::string plainBefore, plainAfter;
+    bool plainPoint = false;
     // dates
     int subDigits = 0;
     bool twelveHour = false, needsDate = false;
@@ -916,6 +953,15 @@ bool BuildSection(std::vector<Tok>& toks, Section& sec) {
         if (sec.scientific && sec.expCount == 0)
             return false;
         sec.plainZeros = PlainZeros(sec);
+        bool digitsSeen = false;
+        for (const Item& it : sec.items) {
+            if (sec.plainZeros < 0)
+                break;
+            if (it.role == Role::Literal)
+                (digitsSeen ? sec.plainAfter : sec.plainBefore) += it.text;
+            digitsSeen = digitsSeen || it.role != Role::Literal;
+            sec.plainPoint = sec.plainPoint || it.role == Role::Point;
+        }
     }
     return true;
 }
@@ -1017,16 +1063,29 @@ std::string IntegerDigits(const Decimal& d) {
     return s;
 }
 
+template <std::size_t N> constexpr std::uint64_t kPowerOfTen = 10 * kPowerOfTen<N - 1>;
+template <> constexpr std::uint64_t kPowerOfTen<0> = 1;
+
+// m / 10^drop rounded half up, for 1 <= drop <= 15 (Drops... = 0 to 14). Each power is a
+// constant, which the compiler divides by with a multiplication; one read from a table takes a
+// division, many times slower.
+template <std::size_t... Drops>
+std::uint64_t DropDigitsRounding(std::uint64_t m, int drop, std::index_sequence<Drops...>) {
+    std::uint64_t units = 0;
+    auto by = [&]<std::uint64_t power>() {
+        units = m / power + (m % power >= power / 2);
+        return true;
+    };
+    (void)((drop == static_cast<int>(Drops) + 1 &&
+            by.template operator()<kPowerOfTen<Drops + 1>>()) ||
+           ...);
+    return units;
+}
+
 // A section of the usual shape, from the value's 15 digits as an integer: the digits that
 // ToDecimal and roundAt give, rounded half up at the last decimal shown. False, having written
-// nothing, for a value of more digits or one whose shown digits take more than 64 bits.
+// nothing, for a value of more digits or one that would need more than four zeros after them.
 bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
-    static constexpr auto kPowers = [] {
-        std::array<std::uint64_t, 19> powers{1};
-        for (std::size_t i = 1; i < powers.size(); ++i)
-            powers[i] = powers[i - 1] * 10;
-        return powers;
-    }();
     std::uint64_t units = 0; // the value in steps of the last decimal shown
     if (magnitude != 0) {
         std::uint64_t m;
@@ -1035,47 +1094,55 @@ bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
             return false;
         // The value shown is m x 10^-(k - shift); below 10^15, m keeps no digit at 10^16 steps.
         const int drop = k - sec.shift - sec.fracCount;
-        if (drop >= 16) {
+        if (drop >= 16)
             units = 0;
-        } else if (drop > 0) {
-            units = m / kPowers[drop] + (m % kPowers[drop] >= kPowers[drop] / 2);
-        } else if (drop >= -4) {
-            units = m * kPowers[-drop];
-        } else {
+        else if (drop > 0)
+            units = DropDigitsRounding(m, drop, std::make_index_sequence<15>());
+        else if (drop >= -4)
+            for (int i = 0; i < -drop; ++i)
+                m *= 10;
+        else
             return false;
-        }
+        if (drop <= 0)
+            units = m;
     }
+    // The digits right-aligned over zeros, as many as the fraction and the '0' placeholders take;
+    // room after them, so that runs of them are copied in pieces of a fixed size.
     char digits[96];
-    char* end = digits + sizeof digits;
-    char* at = end;
-    // Fraction digits, then integer digits with their separators, written backwards.
-    std::uint64_t integer = units / kPowers[sec.fracCount];
-    std::uint64_t fraction = units % kPowers[sec.fracCount];
-    for (int j = 0; j < sec.fracCount; ++j, fraction /= 10)
-        *--at = static_cast<char>('0' + fraction % 10);
-    char* const fractionStart = at;
-    for (int position = 0; integer > 0 || position < sec.plainZeros; ++position, integer /= 10) {
-        if (sec.grouping && position > 0 && position % 3 == 0)
-            *--at = ',';
-        *--at = static_cast<char>('0' + integer % 10);
-    }
-    const std::string_view integerDigits(at, static_cast<std::size_t>(fractionStart - at));
-    const std::string_view fractionDigits(fractionStart,
-                                          static_cast<std::size_t>(end - fractionStart));
-    bool integerDone = false;
-    Pieces pieces(out);
-    for (const Item& it : sec.items) {
-        if (it.role == Role::Literal) {
-            pieces += it.text;
-        } else if (it.role == Role::Int && !integerDone) {
-            pieces += integerDigits;
-            integerDone = true;
-        } else if (it.role == Role::Point) {
-            pieces += '.';
-            pieces += fractionDigits;
+    char* const end = digits + 64;
+    std::memset(digits + 8, '0', 88);
+    const char* first = std::min(DigitsEndingAt(end, units), end - sec.fracCount - sec.plainZeros);
+    const char* const point = end - sec.fracCount;
+    // Integer digits with their separators, the point and the fraction: at most 30 + 10 + 1 + 18.
+    char text[128];
+    char* at = text;
+    auto copy = [&at](const char* from, const char* to) {
+        std::memcpy(at, from, 32);
+        if (to - from > 32)
+            std::memcpy(at + 32, from + 32, 32);
+        at += to - from;
+    };
+    if (sec.grouping && point - first > 3) {
+        std::size_t group = static_cast<std::size_t>(point - first) % 3;
+        group = group == 0 ? 3 : group;
+        copy(first, first + group);
+        for (const char* from = first + group; from < point; from += 3) {
+            *at = ',';
+            std::memcpy(at + 1, from, 3);
+            at += 4;
         }
+    } else {
+        copy(first, point);
     }
-    pieces.done();
+    if (sec.plainPoint) {
+        *at++ = '.';
+        copy(point, end);
+    }
+    if (!sec.plainBefore.empty())
+        out += sec.plainBefore;
+    out.append(text, static_cast<std::size_t>(at - text));
+    if (!sec.plainAfter.empty())
+        out += sec.plainAfter;
     return true;
 }
 
@@ -1320,10 +1387,10 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
     // Rounded once to the finest unit shown, so 23:59:59.7 under h:mm:ss is the next day's 0:00:00.
     double ticksPerDay = 86400.0 * static_cast<double>(unit);
     std::int64_t ticks = static_cast<std::int64_t>(std::floor(magnitude * ticksPerDay + 0.5));
-    std::int64_t perDay = 86400 * unit;
-    std::int64_t days = ticks / perDay;
-    std::int64_t seconds = ticks / unit;
-    std::int64_t sub = ticks % unit;
+    // Most formats show whole seconds: divisions by constants, which cost no division.
+    std::int64_t seconds = unit == 1 ? ticks : ticks / unit;
+    std::int64_t sub = unit == 1 ? 0 : ticks % unit;
+    std::int64_t days = seconds / 86400;
     std::int64_t secondOfDay = seconds % 86400;
     CivilDate date;
     if (sec.needsDate)

@@ -188,8 +188,9 @@ private:
 
 // Inflates ahead of its reader into a small ring of chunks, so that inflating overlaps the parse:
 // on a thread of its own, or in the time of threads that would otherwise wait (fillAhead). A
-// reader that finds the ring empty fills the next chunk itself. Whoever inflates, the part is
-// inflated chunk by chunk, so a damaged part gives the same bytes before its error every time.
+// reader that finds the ring empty inflates the next chunk itself, into its own buffer when that
+// takes one. Whoever inflates, the part is inflated chunk by chunk, so a damaged part gives the
+// same bytes before its error every time.
 class ReadAheadStream : public ByteStream {
 public:
     ReadAheadStream(std::shared_ptr<const ZipArchive> archive, std::size_t index, bool ownThread)
@@ -216,14 +217,27 @@ public:
                     throw Error(failure_);
                 return 0;
             }
-            // Nothing inflated ahead and nobody at it: the reader's own turn.
-            if (!inflating_) {
+            if (inflating_) {
+                changed_.wait(lock);
+                continue;
+            }
+            // Nothing inflated ahead and nobody at it: the reader's own turn, straight into its
+            // buffer when that takes a whole chunk.
+            if (size < kChunkBytes) {
                 lock.unlock();
                 fillAhead();
                 lock.lock();
-            } else {
-                changed_.wait(lock);
+                continue;
             }
+            inflating_ = true;
+            lock.unlock();
+            std::string failure;
+            const std::size_t got = inflateChunk(buffer, failure);
+            lock.lock();
+            inflated(got, failure);
+            if (!failure.empty())
+                throw Error(failure);
+            return got;
         }
         // The head chunk is the reader's until it hands it back: a helper fills only free slots.
         Chunk& chunk = chunks_[head_];
@@ -251,24 +265,15 @@ public:
         }
         // The slot is free and only this thread touches it until it is published.
         Chunk& chunk = chunks_[slot];
-        std::size_t got = 0;
         std::string failure;
-        try {
-            got = source_.read(chunk.bytes.get(), kChunkBytes);
-        } catch (const Error& error) {
-            failure = error.what();
-        }
+        const std::size_t got = inflateChunk(chunk.bytes.get(), failure);
         std::lock_guard lock(mutex_);
-        inflating_ = false;
-        if (got == 0) {
-            finished_ = true;
-            failure_ = failure;
-        } else {
+        if (got != 0) {
             chunk.size = got;
             chunk.offset = 0;
             ++filled_;
         }
-        changed_.notify_all();
+        inflated(got, failure);
         return true;
     }
 
@@ -284,6 +289,27 @@ private:
         std::size_t size = 0;
         std::size_t offset = 0;
     };
+
+    // The next chunk, with the lock released, by whoever set `inflating_`: every call inflates a
+    // whole chunk, so the part breaks into the same chunks whoever inflates them.
+    std::size_t inflateChunk(char* into, std::string& failure) {
+        try {
+            return source_.read(into, kChunkBytes);
+        } catch (const Error& error) {
+            failure = error.what();
+            return 0;
+        }
+    }
+
+    // Under the lock again, after inflateChunk: the part's end or failure is everyone's.
+    void inflated(std::size_t got, const std::string& failure) {
+        inflating_ = false;
+        if (got == 0) {
+            finished_ = true;
+            failure_ = failure;
+        }
+        changed_.notify_all();
+    }
 
     void run() {
         for (;;) {

@@ -335,6 +335,7 @@ TEST(NumberFormat, TheUsualShapesShowFifteenDigitsRoundedHalfUp) {
         bool grouping;
         int zeros;
         const char* suffix;
+        const char* prefix = "";
     };
     const Shape shapes[] = {
         {"0.00", 2, 0, false, 1, ""},
@@ -345,6 +346,9 @@ TEST(NumberFormat, TheUsualShapesShowFifteenDigitsRoundedHalfUp) {
         {"#.000000", 6, 0, false, 0, ""},
         {"0.0,,\" M\"", 1, -6, false, 1, " M"},
         {"000.000000000000000000", 18, 0, false, 3, ""},
+        {"\"$\"#,##0.00\" due\"", 2, 0, true, 1, " due", "$"},
+        {"#,#00,000.0", 1, 0, true, 5, ""},
+        {"[$EUR] 0.000", 3, 0, false, 1, "", "EUR "},
     };
     std::mt19937_64 random(11);
     std::uniform_real_distribution<double> unit(0, 1);
@@ -358,9 +362,10 @@ TEST(NumberFormat, TheUsualShapesShowFifteenDigitsRoundedHalfUp) {
     }
     for (const Shape& shape : shapes)
         for (double value : values)
-            ASSERT_EQ(Format(shape.code, value),
-                      UsualShape(value, shape.decimals, shape.shift, shape.grouping, shape.zeros) +
-                          shape.suffix)
+            ASSERT_EQ(Format(shape.code, value), shape.prefix +
+                                                     UsualShape(value, shape.decimals, shape.shift,
+                                                                shape.grouping, shape.zeros) +
+                                                     shape.suffix)
                 << shape.code << " " << value;
 }
 

@@ -13,6 +13,7 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -48,10 +49,14 @@ Drained Drain(const gq::ZipPackage& package, const std::string& name, gq::ReadAh
                 if (!input->fillAhead())
                     std::this_thread::yield();
         });
-        char buffer[1 << 16];
+        // Reads of a whole chunk and more, which a reader may inflate itself, and of less.
+        std::vector<char> buffer(3 << 16);
+        std::size_t size = buffer.size();
         try {
-            while (std::size_t got = input->read(buffer, sizeof buffer))
-                drained.bytes.append(buffer, got);
+            while (std::size_t got = input->read(buffer.data(), size)) {
+                drained.bytes.append(buffer.data(), got);
+                size = size == buffer.size() ? 1 << 16 : buffer.size();
+            }
         } catch (...) {
             done = true;
             helper.join();
