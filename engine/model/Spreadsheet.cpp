@@ -367,28 +367,36 @@ Worksheet& Workbook::sheets(const std::string& name) {
 }
 
 void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* sheet,
-                      const std::function<bool()>& blockWritten) {
+                      const std::function<ExportNext(std::uint64_t end)>& blockWritten) {
     if (format != FileFormat::TextTabDelimited)
         throw Error("This file format cannot be written");
     Worksheet& source = sheet ? *sheet : activeSheet();
-    // Appending: a reader that empties the file once it has taken a few blocks (the text scan)
-    // has the next block land at its start, so the export never holds more than those.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
-    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "ab");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
     if (fd >= 0 && !file)
         ::close(fd);
     if (!file)
         throw Error("The text export cannot be written to " + path);
+    auto failed = [&] { return Error("The text export cannot be written to " + path); };
     constexpr std::size_t kBlockBytes = 1 << 16;
-    ExportText block;  // whole lines, written out in blocks
-    bool going = true; // until `blockWritten` asks to stop
+    ExportText block;      // whole lines, written out in blocks
+    bool going = true;     // until `blockWritten` asks to stop
+    std::uint64_t end = 0; // of the text in the file
+    bool startedOver = false;
     auto writeBlock = [&] {
         if (std::fwrite(block.data(), 1, block.size(), file) != block.size() ||
             std::fflush(file) != 0)
-            throw Error("The text export cannot be written to " + path);
+            throw failed();
+        end += block.size();
         block.clear();
-        if (blockWritten && !blockWritten())
-            going = false;
+        const ExportNext next = blockWritten ? blockWritten(end) : ExportNext::Continue;
+        if (next == ExportNext::StartOver) {
+            if (std::fseek(file, 0, SEEK_SET) != 0)
+                throw failed();
+            end = 0;
+            startedOver = true;
+        }
+        going = next != ExportNext::Stop;
     };
     bool any = false;
     std::uint32_t lineRow = 1;    // the row whose cells the last line of `block` collects
@@ -441,12 +449,15 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
             endLinesThrough(lineRow + 1);
         if (going && block.size() != 0)
             writeBlock();
+        // Text of a longer round may lie past this one's.
+        if (startedOver && ::ftruncate(fd, static_cast<off_t>(end)) != 0)
+            throw failed();
     } catch (...) {
         std::fclose(file);
         throw;
     }
     if (std::fclose(file) != 0)
-        throw Error("The text export cannot be written to " + path);
+        throw failed();
 }
 
 Workbook& Workbooks::open(const std::string& path) {

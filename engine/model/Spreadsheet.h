@@ -31,6 +31,12 @@ inline std::uint32_t RunWidth(const Cell& cell) {
 
 enum class FileFormat { TextTabDelimited = -4158 };
 
+// What a text export does after a block, as the reader taking its blocks answers: go on; write
+// the next block over the file from its start, when everything written has been read (the file
+// then stays a few blocks long, and its pages are written again rather than made anew; it is cut
+// to its text at the end); or end there.
+enum class ExportNext { Continue, StartOver, Stop };
+
 // A rectangle of cells: a sheet's used range, its last cell, or one cell.
 class Range {
 public:
@@ -178,11 +184,11 @@ public:
     Worksheet& sheets(const std::string& name); // throws gq::Error when no sheet has the name
     Worksheet& activeSheet() { return *sheets_.front(); }
     // Writes `sheet` (the active sheet when null) as TAB-separated text, one row per line, in
-    // blocks of whole lines. `blockWritten` runs after each block reaches the file (a reader may
-    // take it at once, and may then empty the file: the next block is appended to what is left);
-    // when it returns false the export ends there.
+    // blocks of whole lines. `blockWritten(end)` runs after each block reaches the file, with
+    // where the text written so far ends in it: a reader may take the block at once, and answer
+    // what the export does next (see ExportNext).
     void saveAs(const std::string& path, FileFormat format, Worksheet* sheet = nullptr,
-                const std::function<bool()>& blockWritten = {});
+                const std::function<ExportNext(std::uint64_t end)>& blockWritten = {});
 
 private:
     std::string path_;

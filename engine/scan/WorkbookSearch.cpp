@@ -132,8 +132,9 @@ private:
     std::uint32_t numberFormat_ = kNoNumberFormat;
 };
 
-// The text export is emptied once it holds this much, all of it read: each emptying is a call
-// that costs the file system more than the blocks it frees.
+// The text export starts over at the file's beginning once it holds this much, all of it read:
+// its pages are written again while they are cached, where a file emptied and filled anew would
+// take new pages for every block.
 constexpr std::size_t kExportRestartBytes = 1 << 18;
 
 // Room for the letters of any column an int can name.
@@ -404,37 +405,35 @@ private:
         if (!export_)
             export_ = std::make_unique<ExportFile>();
         const std::string& exportPath = export_->path();
-        // Emptied first, so that the reader never sees the previous sheet's lines.
-        int fd = ::open(exportPath.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
+        const int fd = ::open(exportPath.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
-            throw Error("The temporary text export cannot be written");
+            throw Error("The temporary text export cannot be read");
         std::string line; // a physical line may span blocks
         bool going = true;
-        std::size_t held = 0; // bytes in the file, all read
-        auto readAvailable = [&] {
+        std::uint64_t read = 0; // of the text written, all of it before `read` taken
+        auto readWritten = [&](std::uint64_t end) {
             char buffer[1 << 16];
-            while (going) {
-                ssize_t got = ::read(fd, buffer, sizeof buffer);
-                if (got < 0)
+            while (going && read < end) {
+                const ssize_t got =
+                    ::pread(fd, buffer, std::min<std::uint64_t>(sizeof buffer, end - read),
+                            static_cast<off_t>(read));
+                if (got <= 0)
                     throw Error("The temporary text export cannot be read");
-                if (got == 0) {
-                    // Everything written is read: once the file holds a few blocks it starts
-                    // over, so a huge sheet never costs more disk than that.
-                    if (held >= kExportRestartBytes) {
-                        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
-                            throw Error("The temporary text export cannot be written");
-                        held = 0;
-                    }
-                    break;
-                }
-                held += static_cast<std::size_t>(got);
+                read += static_cast<std::uint64_t>(got);
                 going = testLines(buffer, static_cast<std::size_t>(got), line);
             }
-            return going;
+            if (!going)
+                return ExportNext::Stop;
+            // Everything written is read: once the file holds a few blocks the export starts
+            // over, so a huge sheet never costs more disk than that.
+            if (read < kExportRestartBytes)
+                return ExportNext::Continue;
+            read = 0;
+            return ExportNext::StartOver;
         };
         try {
-            workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet, readAvailable);
-            if (readAvailable() && !line.empty())
+            workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet, readWritten);
+            if (going && !line.empty())
                 testLine(line);
         } catch (...) {
             ::close(fd);

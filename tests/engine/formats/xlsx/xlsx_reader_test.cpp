@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <map>
 
 namespace {
@@ -325,6 +327,54 @@ TEST(TextExport, ALineIsCutAtItsBoundAndTheRowsAfterItFollow) {
     ASSERT_NE(end, std::string::npos);
     EXPECT_EQ(end, 4u << 20); // 9 MB of row, cut at 4 MiB
     EXPECT_EQ(text.substr(end), "\r\nafter\r\n");
+}
+
+// A reader takes each block where it ends in the file; when it has the export start over, the
+// next block is written from the file's start, and the file ends with the last round's text.
+TEST(TextExport, AReaderTakesEveryBlockAndMayHaveTheFileStartOver) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("rows.xlsx");
+    gqtest::WriteXlsx(path, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        for (int row = 0; row < 20000; ++row)
+            worksheet_write_string(sheet, row, 0, ("row " + std::to_string(row)).c_str(), nullptr);
+    });
+    gq::Workbook workbook(path);
+    gq::Worksheet* sheet = workbook.worksheets()[0].get();
+    std::string out = dir.path("export.txt");
+    workbook.saveAs(out, gq::FileFormat::TextTabDelimited, sheet);
+    const std::string whole = gqtest::ReadFile(out);
+    ASSERT_GT(whole.size(), 200000u);
+
+    for (gq::ExportNext after : {gq::ExportNext::StartOver, gq::ExportNext::Stop}) {
+        std::string taken;
+        std::size_t round = 0, rounds = 0, lastRoundStart = 0;
+        std::ifstream file;
+        workbook.saveAs(out, gq::FileFormat::TextTabDelimited, sheet, [&](std::uint64_t end) {
+            file.open(out, std::ios::binary);
+            file.seekg(static_cast<std::streamoff>(round));
+            std::string block(end - round, '\0');
+            file.read(block.data(), static_cast<std::streamsize>(block.size()));
+            file.close();
+            taken += block;
+            round = end;
+            if (round < 60000)
+                return gq::ExportNext::Continue;
+            ++rounds;
+            round = 0;
+            lastRoundStart = taken.size();
+            return after;
+        });
+        if (after == gq::ExportNext::StartOver) {
+            EXPECT_TRUE(taken == whole);
+            EXPECT_GT(rounds, 1u);
+            EXPECT_TRUE(gqtest::ReadFile(out) == whole.substr(lastRoundStart));
+        } else {
+            EXPECT_EQ(rounds, 1u);
+            EXPECT_TRUE(taken == whole.substr(0, taken.size()));
+            EXPECT_TRUE(taken.ends_with("\r\n"));
+        }
+    }
 }
 
 } // namespace
