@@ -6,6 +6,7 @@
 #include "FormatReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -371,7 +372,10 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     if (format != FileFormat::TextTabDelimited)
         throw Error("This file format cannot be written");
     Worksheet& source = sheet ? *sheet : activeSheet();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Written over from its start and cut to its text at the end, not emptied first: a file
+    // emptied, written and closed has the file system write it out at once (ext4 does), which
+    // made each of a run's many small exports wait for the disk.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
     if (fd >= 0 && !file)
         ::close(fd);
@@ -382,7 +386,6 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     ExportText block;      // whole lines, written out in blocks
     bool going = true;     // until `blockWritten` asks to stop
     std::uint64_t end = 0; // of the text in the file
-    bool startedOver = false;
     auto writeBlock = [&] {
         if (std::fwrite(block.data(), 1, block.size(), file) != block.size() ||
             std::fflush(file) != 0)
@@ -394,7 +397,6 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
             if (std::fseek(file, 0, SEEK_SET) != 0)
                 throw failed();
             end = 0;
-            startedOver = true;
         }
         going = next != ExportNext::Stop;
     };
@@ -449,8 +451,10 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
             endLinesThrough(lineRow + 1);
         if (going && block.size() != 0)
             writeBlock();
-        // Text of a longer round may lie past this one's.
-        if (startedOver && ::ftruncate(fd, static_cast<off_t>(end)) != 0)
+        // What the file held before, or a longer round of this export, may lie past its end.
+        struct stat info;
+        if (::fstat(fd, &info) != 0 || (static_cast<std::uint64_t>(info.st_size) != end &&
+                                        ::ftruncate(fd, static_cast<off_t>(end)) != 0))
             throw failed();
     } catch (...) {
         std::fclose(file);

@@ -157,19 +157,25 @@ public:
         while (folder.size() > 1 && folder.back() == '/')
             folder.pop_back();
         path_ = folder + "/gridquest-export-XXXXXX.txt";
-        const int fd = ::mkostemps(path_.data(), 4, O_CLOEXEC);
-        if (fd < 0)
+        fd_ = ::mkostemps(path_.data(), 4, O_CLOEXEC);
+        if (fd_ < 0)
             throw Error("The temporary text export cannot be created in " + folder);
-        ::close(fd);
     }
-    ~ExportFile() { ::unlink(path_.c_str()); }
+    ~ExportFile() {
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
     ExportFile(const ExportFile&) = delete;
     ExportFile& operator=(const ExportFile&) = delete;
 
     const std::string& path() const { return path_; }
+    // Open for reading for as long as the search: a workbook of many sheets is not a pair of
+    // opens for each.
+    int fd() const { return fd_; }
 
 private:
     std::string path_;
+    int fd_;
 };
 
 class WorkbookScan {
@@ -404,10 +410,7 @@ private:
         placedRow_ = placedColumn_ = 0;
         if (!export_)
             export_ = std::make_unique<ExportFile>();
-        const std::string& exportPath = export_->path();
-        const int fd = ::open(exportPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            throw Error("The temporary text export cannot be read");
+        const int fd = export_->fd();
         std::string line; // a physical line may span blocks
         bool going = true;
         std::uint64_t read = 0; // of the text written, all of it before `read` taken
@@ -431,15 +434,9 @@ private:
             read = 0;
             return ExportNext::StartOver;
         };
-        try {
-            workbook.saveAs(exportPath, FileFormat::TextTabDelimited, &sheet, readWritten);
-            if (going && !line.empty())
-                testLine(line);
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
-        ::close(fd);
+        workbook.saveAs(export_->path(), FileFormat::TextTabDelimited, &sheet, readWritten);
+        if (going && !line.empty())
+            testLine(line);
     }
 
     // A cell's location ("C7"), row and column as a result row gives them, written over the
