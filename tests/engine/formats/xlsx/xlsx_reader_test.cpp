@@ -345,6 +345,10 @@ TEST(TextExport, AReaderTakesEveryBlockAndMayHaveTheFileStartOver) {
     workbook.saveAs(out, gq::FileFormat::TextTabDelimited, sheet);
     const std::string whole = gqtest::ReadFile(out);
     ASSERT_GT(whole.size(), 200000u);
+    // A longer file in its place is written over and cut to the export.
+    std::ofstream(out, std::ios::binary) << std::string(whole.size() + 1000, 'x');
+    workbook.saveAs(out, gq::FileFormat::TextTabDelimited, sheet);
+    EXPECT_TRUE(gqtest::ReadFile(out) == whole);
 
     for (gq::ExportNext after : {gq::ExportNext::StartOver, gq::ExportNext::Stop}) {
         std::string taken;
