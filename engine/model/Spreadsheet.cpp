@@ -36,7 +36,8 @@ public:
         const std::string_view text = display_.viewOf(cell, text_);
         if (text.empty() && !withBlanks_)
             return true;
-        for (std::uint32_t i = 0; i < RunWidth(cell); ++i)
+        const std::uint32_t width = RunWidth(cell);
+        for (std::uint32_t i = 0; i < width; ++i)
             if (!callback_(cell.row, cell.col + i, text))
                 return false;
         return true;

@@ -389,7 +389,7 @@ private:
                 ++matches;
                 addRow(cell.column());
             });
-            for (std::uint32_t i = 1; i < cell.repeat() && matches > 0; ++i) {
+            for (std::uint32_t i = 1; matches > 0 && i < cell.repeat(); ++i) {
                 if (host_.stopRequested())
                     return false;
                 host_.yieldToEvents();
