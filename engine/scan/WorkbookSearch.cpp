@@ -446,15 +446,26 @@ private:
             return;
         char digits[16];
         if (r != placedRow_)
-            row_.row.assign(digits, std::to_chars(digits, digits + sizeof digits, r).ptr);
+            Overwrite(row_.row, digits, std::to_chars(digits, digits + sizeof digits, r).ptr);
         if (c != placedColumn_)
-            row_.col.assign(digits, std::to_chars(digits, digits + sizeof digits, c).ptr);
+            Overwrite(row_.col, digits, std::to_chars(digits, digits + sizeof digits, c).ptr);
         char location[kMaxColumnLetters + sizeof digits];
         char* rowDigits = location + kMaxColumnLetters;
         char* letters = ColumnLettersEndingAt(rowDigits, c);
-        row_.location.assign(letters, std::copy(row_.row.begin(), row_.row.end(), rowDigits));
+        Overwrite(row_.location, letters, std::copy(row_.row.begin(), row_.row.end(), rowDigits));
         placedRow_ = r;
         placedColumn_ = c;
+    }
+
+    // [from, to) in place of `text`'s bytes, written over them when it is as long, as a place
+    // mostly is from one result to the next: a copy of a few bytes, not a string's replace.
+    static void Overwrite(std::string& text, const char* from, const char* to) {
+        const auto size = static_cast<std::size_t>(to - from);
+        if (text.size() != size)
+            return static_cast<void>(text.assign(from, size));
+        char* out = text.data();
+        for (std::size_t i = 0; i < size; ++i)
+            out[i] = from[i];
     }
 
     // Tests each physical line (without its LF or CR LF) that `bytes` completes; false once the
