@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace gq {
 
 void LowerCaseInto(std::string_view text, std::string& out) {
@@ -17,6 +21,20 @@ void LowerCaseInto(std::string_view text, std::string& out) {
     out.resize(text.size());
     char* lowered = out.data(); // a char store through out[] would make every pass reload it
     std::size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes a step where the processor has the instructions (every x86-64 has).
+    const __m128i beforeA = _mm_set1_epi8('A' - 1), afterZ = _mm_set1_epi8('Z' + 1);
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    for (; i + 16 <= text.size(); i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        if (_mm_movemask_epi8(bytes) != 0)
+            break; // a byte from 0x80 up
+        const __m128i capitals =
+            _mm_and_si128(_mm_cmpgt_epi8(bytes, beforeA), _mm_cmplt_epi8(bytes, afterZ));
+        bytes = _mm_or_si128(bytes, _mm_and_si128(capitals, caseBit));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lowered + i), bytes);
+    }
+#endif
     for (; i + 8 <= text.size(); i += 8) {
         std::uint64_t word = WordAt(text, i);
         if (word & kByteTops)
