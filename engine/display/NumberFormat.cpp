@@ -1094,17 +1094,15 @@ bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
             return false;
         // The value shown is m x 10^-(k - shift); below 10^15, m keeps no digit at 10^16 steps.
         const int drop = k - sec.shift - sec.fracCount;
+        static constexpr std::uint64_t kScales[] = {1, 10, 100, 1000, 10000};
         if (drop >= 16)
             units = 0;
         else if (drop > 0)
             units = DropDigitsRounding(m, drop, std::make_index_sequence<15>());
         else if (drop >= -4)
-            for (int i = 0; i < -drop; ++i)
-                m *= 10;
+            units = m * kScales[-drop];
         else
             return false;
-        if (drop <= 0)
-            units = m;
     }
     // The digits right-aligned over zeros, as many as the fraction and the '0' placeholders take;
     // room after them, so that runs of them are copied in pieces of a fixed size.

@@ -413,25 +413,25 @@ private:
         const int fd = export_->fd();
         std::string line; // a physical line may span blocks
         bool going = true;
-        std::uint64_t read = 0; // of the text written, all of it before `read` taken
+        std::uint64_t taken = 0; // bytes of the text written that have been read
         auto readWritten = [&](std::uint64_t end) {
             char buffer[1 << 16];
-            while (going && read < end) {
+            while (going && taken < end) {
                 const ssize_t got =
-                    ::pread(fd, buffer, std::min<std::uint64_t>(sizeof buffer, end - read),
-                            static_cast<off_t>(read));
+                    ::pread(fd, buffer, std::min<std::uint64_t>(sizeof buffer, end - taken),
+                            static_cast<off_t>(taken));
                 if (got <= 0)
                     throw Error("The temporary text export cannot be read");
-                read += static_cast<std::uint64_t>(got);
+                taken += static_cast<std::uint64_t>(got);
                 going = testLines(buffer, static_cast<std::size_t>(got), line);
             }
             if (!going)
                 return ExportNext::Stop;
             // Everything written is read: once the file holds a few blocks the export starts
             // over, so a huge sheet never costs more disk than that.
-            if (read < kExportRestartBytes)
+            if (taken < kExportRestartBytes)
                 return ExportNext::Continue;
-            read = 0;
+            taken = 0;
             return ExportNext::StartOver;
         };
         workbook.saveAs(export_->path(), FileFormat::TextTabDelimited, &sheet, readWritten);
