@@ -10,9 +10,29 @@
 #include <thread>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 namespace gq {
 
 namespace {
+
+#if defined(__x86_64__) || defined(__i386__)
+// Not every x86 processor knows PREFETCHW (the baseline has no write prefetch): it is asked once.
+const bool kWritePrefetch = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx) && (ecx & bit_PRFCHW) != 0;
+}();
+void PrefetchForWrite(const void* at) {
+    if (kWritePrefetch)
+        asm volatile("prefetchw %0" : : "m"(*static_cast<const char*>(at)));
+}
+#else
+void PrefetchForWrite(const void* at) {
+    __builtin_prefetch(at, 1);
+}
+#endif
 
 // A shared string's view stays as it is (its text outlives the read); every other text is
 // copied into `texts`, one after the other in the order of their cells, where the consumer finds
@@ -31,12 +51,20 @@ public:
     // Two waiting batches keep both threads busy; each more is pages first touched (a batch of
     // cells is about 200 KB) for no gain.
     static constexpr std::size_t kBatchesInFlight = 2;
+    static constexpr std::size_t kWriteAheadBytes = 1024;
 
     // Producer side.
     bool visit(const Cell& cell) override {
         // A number has no text: a call saved for half the cells of a sheet.
         if (cell.sharedString == kNotShared && !cell.text.empty())
             current_.texts.append(cell.text);
+        // A batch's lines were last read on the consumer's core, and a store to one waits until
+        // that core gives it up; the producer's next read of a cell handed to it (written field by
+        // field, read in wider words) waits behind that store. Taking each line some cells ahead
+        // of its write hides the wait, which was a fifth of the scan's time.
+        const auto next =
+            reinterpret_cast<std::uintptr_t>(current_.cells.data() + current_.cells.size());
+        PrefetchForWrite(reinterpret_cast<const void*>(next + kWriteAheadBytes));
         current_.cells.push_back(cell);
         if (current_.cells.size() == kBatchCells || current_.texts.size() >= kBatchBytes)
             return publish();
