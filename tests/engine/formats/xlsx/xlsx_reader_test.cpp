@@ -309,6 +309,48 @@ TEST(TextExport, WritesRowsFromColumnAWithQuotesAndCrLf) {
         "\x0b\x0c only controls below 0x0E\r\n\"a\"\"b\"\t\"x\ty\"\t\x01z\r\n");
 }
 
+// Texts of every length up to a few words, plain and with a quote, TAB, CR or LF at each place:
+// the copy takes short texts in overlapping pieces whose sizes hang on the length.
+TEST(TextExport, AQuoteOrBreakAnywhereInATextOfAnyLengthIsQuoted) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("lengths.xlsx");
+    const char specials[] = {'"', '\t', '\r', '\n'};
+    std::vector<std::string> texts;
+    for (std::size_t length = 1; length <= 40; ++length) {
+        std::string plain;
+        for (std::size_t i = 0; i < length; ++i)
+            plain += static_cast<char>('a' + i % 26); // a byte out of place shows
+        texts.push_back(plain);
+        for (std::size_t at = 0; at < length; ++at) {
+            texts.push_back(plain);
+            texts.back()[at] = specials[(length + at) % 4];
+        }
+    }
+    gqtest::WriteXlsx(path, [&](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        for (std::size_t row = 0; row < texts.size(); ++row)
+            worksheet_write_string(sheet, static_cast<lxw_row_t>(row), 1, texts[row].c_str(),
+                                   nullptr);
+    });
+    std::string expected;
+    for (const std::string& text : texts) {
+        expected += '\t';
+        if (text.find_first_of("\"\t\r\n") == std::string::npos) {
+            expected += text;
+        } else {
+            expected += '"';
+            for (char c : text)
+                expected += c == '"' ? std::string("\"\"") : std::string(1, c);
+            expected += '"';
+        }
+        expected += "\r\n";
+    }
+    gq::Workbook workbook(path);
+    std::string out = dir.path("lengths.txt");
+    workbook.saveAs(out, gq::FileFormat::TextTabDelimited, workbook.worksheets()[0].get());
+    EXPECT_EQ(gqtest::ReadFile(out), expected);
+}
+
 TEST(TextExport, ALineIsCutAtItsBoundAndTheRowsAfterItFollow) {
     gqtest::TempDir dir;
     std::string path = dir.path("wide.xlsx");
