@@ -77,9 +77,9 @@ public:
             std::memset(at, '\t', tabs);
             at += tabs;
         }
-        // Copied as two words that overlap where the text is shorter than both (most cells' are),
-        // a longer one eight bytes at a time: a copy whose branches do not hang on the length to
-        // the byte. A word with no byte below 0x0E (where TAB, LF and CR are) and no quote needs
+        // Four to sixteen bytes (most cells' texts) are copied as two words that overlap, a longer
+        // text eight bytes at a time up to its last two: no branch hangs on the length to the
+        // byte. A word with no byte below 0x0E (where TAB, LF and CR are) and no quote needs
         // nothing; the text of a marked one is looked at byte by byte.
         const std::size_t size = text.size();
         auto mark = [](std::uint64_t word) { return MarkBelow(word, 0x0E) | MarkEqual(word, '"'); };

@@ -61,7 +61,7 @@ public:
         // A batch's lines were last read on the consumer's core, and a store to one waits until
         // that core gives it up; the producer's next read of a cell handed to it (written field by
         // field, read in wider words) waits behind that store. Taking each line some cells ahead
-        // of its write hides the wait, which was a fifth of the scan's time.
+        // of its write hides the wait, which was a sixth of the scan's processor time.
         const auto next =
             reinterpret_cast<std::uintptr_t>(current_.cells.data() + current_.cells.size());
         PrefetchForWrite(reinterpret_cast<const void*>(next + kWriteAheadBytes));
