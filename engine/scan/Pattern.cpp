@@ -4,6 +4,7 @@
 #include "CaseMapping.h"
 #include "Utf8.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -139,6 +140,16 @@ void SearchPattern::compile(const std::u32string& pattern) {
             return;
         AppendUtf8(literal_, tokens_[k].ch);
     }
+    // An ASCII letter of a lower-cased literal also stands for its capital: OR-ing 0x20 into a
+    // text byte makes either of them the letter, and nothing else.
+    folds_.assign(literal_.size(), 0);
+    asciiLiteral_ = true;
+    for (std::size_t k = 0; k < literal_.size(); ++k) {
+        const char c = literal_[k];
+        if (ignoreCase_ && c >= 'a' && c <= 'z')
+            folds_[k] = 0x20;
+        asciiLiteral_ = asciiLiteral_ && static_cast<unsigned char>(c) < 0x80;
+    }
     if (leadingStar && (trailingStar || begin == end))
         shape_ = literal_.empty() ? Shape::Anything : Shape::Contains;
     else if (leadingStar)
@@ -198,6 +209,69 @@ bool SearchPattern::matchGeneral(const std::u32string& text) const {
     return p == tokens_.size();
 }
 
+namespace {
+
+// Whether `literal` occurs at `at`, each text byte OR-ed with the literal's fold byte first.
+bool FoldedAt(const char* at, std::string_view literal, const std::string& folds) {
+    for (std::size_t k = 0; k < literal.size(); ++k)
+        if (static_cast<char>(at[k] | folds[k]) != literal[k])
+            return false;
+    return true;
+}
+
+// Whether `literal` occurs in `text`, each text byte OR-ed with the literal's fold byte first.
+// Sixteen places a step are sifted by their first and last bytes, which a run of a common first
+// letter does not slow as a search for the first byte alone is; the last places, and a short
+// text's, are sifted from a copy with room after it.
+bool ContainsFolded(std::string_view text, std::string_view literal, const std::string& folds) {
+    const std::size_t size = literal.size();
+    if (text.size() < size)
+        return false;
+    const std::size_t places = text.size() - size + 1;
+    std::size_t at = 0;
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(literal.front()), firstFold = _mm_set1_epi8(folds.front());
+    const __m128i last = _mm_set1_epi8(literal.back()), lastFold = _mm_set1_epi8(folds.back());
+    // The places among the sixteen from `from` (up to `count` of them) that hold the literal.
+    auto sift = [&](const char* from, std::size_t count) {
+        const __m128i firsts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i lasts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + size - 1));
+        auto both = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(firsts, firstFold), first),
+                                            _mm_cmpeq_epi8(_mm_or_si128(lasts, lastFold), last))));
+        for (both &= (1u << count) - 1; both; both &= both - 1)
+            if (FoldedAt(from + std::countr_zero(both), literal, folds))
+                return true;
+        return false;
+    };
+    for (; at + 16 <= places; at += 16)
+        if (sift(text.data() + at, 16))
+            return true;
+    if (constexpr std::size_t kRoom = 64; at < places && size <= kRoom - 16) {
+        char copy[kRoom] = {};
+        std::memcpy(copy, text.data() + at, text.size() - at);
+        return sift(copy, places - at);
+    }
+#endif
+    for (; at < places; ++at)
+        if (FoldedAt(text.data() + at, literal, folds))
+            return true;
+    return false;
+}
+
+bool IsAscii(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8)
+        if (WordAt(text, i) & kByteTops)
+            return false;
+    for (; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
 // Cell texts are short: finding the literal's first byte with memchr and comparing the rest beats
 // a general substring search, whose set-up costs more than the search itself.
 bool SearchPattern::contains(std::string_view text) const {
@@ -217,6 +291,18 @@ bool SearchPattern::contains(std::string_view text) const {
         ++at;
     }
     return false;
+}
+
+std::optional<bool> SearchPattern::matchesUnlowered(std::string_view text) const {
+    if (!valid_ || !ignoreCase_ || shape_ != Shape::Contains || !asciiLiteral_)
+        return std::nullopt;
+    // Lower-casing keeps every ASCII byte in its place, lowered: a match here is one there. Only
+    // a character from 0x80 up can lower to ASCII (the Kelvin sign to 'k') and make one more.
+    if (ContainsFolded(text, literal_, folds_))
+        return true;
+    if (IsAscii(text))
+        return false;
+    return std::nullopt;
 }
 
 namespace {
@@ -311,6 +397,8 @@ bool SearchPattern::matches(std::string_view text) const {
         return false;
     if (!ignoreCase_)
         return matchesPrepared(text);
+    if (std::optional<bool> verdict = matchesUnlowered(text))
+        return *verdict;
     LowerCaseInto(text, lowered_);
     return matchesPrepared(lowered_);
 }

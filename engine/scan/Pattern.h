@@ -2,6 +2,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,10 @@ public:
     // so that many patterns tested against one text lower-case it once.
     bool matchesPrepared(std::string_view text) const;
     bool ignoresCase() const { return ignoreCase_; }
+    // When the pattern ignores case, its verdict on `text` as it stands, not lower-cased, where
+    // a byte search can give one (an ASCII literal, found, or not found in ASCII text); nullopt
+    // elsewhere. One search through the text, where lower-casing it first takes two.
+    std::optional<bool> matchesUnlowered(std::string_view text) const;
     // False only when no text made of these bytes alone can match: some character that every
     // match needs (a literal, a digit for '#', one of a bracket list) cannot be among them.
     bool couldMatchTextOf(const std::bitset<256>& bytes) const;
@@ -48,6 +53,8 @@ private:
     bool ignoreCase_;
     Shape shape_ = Shape::General;
     std::string literal_; // UTF-8 literal for the byte-search shapes
+    std::string folds_;   // per literal byte: what to OR into a text byte before comparing
+    bool asciiLiteral_ = false;
     std::vector<Token> tokens_;
     std::vector<std::pair<char32_t, char32_t>> ranges_;
     mutable std::string lowered_;

@@ -165,6 +165,50 @@ TEST(LowerCase, LowersEveryCharacterWhereverItStandsInTheText) {
     }
 }
 
+// A term searched for in the text as it stands, folding case byte by byte, must find what it
+// finds in the lower-cased text: at every place and length around the sixteen-byte steps, beside
+// bytes that differ from a letter by its case bit alone, and where a character from 0x80 up
+// lowers to ASCII (the Kelvin sign to 'k', the dotted capital I to 'i').
+TEST(SearchPattern, IgnoringCaseFindsInTheTextAsItStandsWhatItFindsLowered) {
+    const char* terms[] = {"k", "ea", "Ki", "k@", "`{", "a[z", "abcdefghijklmnopq", "0k"};
+    const std::string pieces[] = {"a",
+                                  "E",
+                                  "e",
+                                  "K",
+                                  "k",
+                                  "i",
+                                  "Z",
+                                  "@",
+                                  "`",
+                                  "[",
+                                  "{",
+                                  "0",
+                                  "z",
+                                  "abcdefghijklmnopq",
+                                  "ABCDEFGHIJKLMNOPQ",
+                                  "\xE2\x84\xAA",
+                                  "\xC4\xB0",
+                                  "\xC3\xA9"};
+    std::mt19937 random(11);
+    int found = 0;
+    for (int round = 0; round < 40000; ++round) {
+        std::string text;
+        // Every other text is ASCII alone, whose misses are settled without lower-casing.
+        const std::size_t kinds = round % 2 ? std::size(pieces) : std::size(pieces) - 3;
+        for (int n = static_cast<int>(random() % 50); n > 0; --n)
+            text += pieces[random() % kinds];
+        for (const char* term : terms) {
+            const gq::SearchPattern pattern(term, true);
+            std::string lowered;
+            gq::LowerCaseInto(text, lowered);
+            const bool expected = pattern.matchesPrepared(lowered);
+            found += expected;
+            ASSERT_EQ(pattern.matches(text), expected) << term << " in " << text;
+        }
+    }
+    EXPECT_GT(found, 10000); // both verdicts were given often
+}
+
 TEST(SharedRoutines, ColumnLettersAreBijectiveBase26) {
     const std::pair<int, const char*> cases[] = {{0, ""},     {1, "A"},     {26, "Z"},
                                                  {27, "AA"},  {52, "AZ"},   {53, "BA"},
