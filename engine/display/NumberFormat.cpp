@@ -189,6 +189,11 @@ template <typename Out> void AppendUnsigned(Out& out, std::uint64_t value, int w
             out += pair[1];
         return;
     }
+    if (value < 10000 && width == 4) { // a year
+        out.append(&kDigitPairs[value / 100 * 2], 2);
+        out.append(&kDigitPairs[value % 100 * 2], 2);
+        return;
+    }
     char buffer[24];
     char* const end = buffer + sizeof buffer;
     char* at = DigitsEndingAt(end, value);
@@ -1352,11 +1357,11 @@ struct CivilDate {
     int month = 1, day = 0, weekday = 6; // weekday 0 = Sunday
 };
 
-// Day `serial` of the 1900 system, which counts a 29 February 1900 (serial 60) and calls
-// serial 0 the 0th of January 1900.
-CivilDate DateOfSerial(long long serial) {
+// Day `serial` (0 or more) of the 1900 system, which counts a 29 February 1900 (serial 60) and
+// calls serial 0 the 0th of January 1900.
+CivilDate DateOfSerial(std::uint64_t serial) {
     CivilDate c;
-    c.weekday = static_cast<int>(((serial + 6) % 7 + 7) % 7);
+    c.weekday = static_cast<int>((serial + 6) % 7);
     if (serial == 0)
         return c;
     if (serial == 60) {
@@ -1364,16 +1369,21 @@ CivilDate DateOfSerial(long long serial) {
         c.day = 29;
         return c;
     }
-    // Days since 1970-01-01, then the proleptic Gregorian calendar (civil-from-days).
-    long long z = serial - (serial < 60 ? 25568 : 25569) + 719468;
-    long long era = (z >= 0 ? z : z - 146096) / 146097;
-    long long doe = z - era * 146097;
-    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    long long mp = (5 * doy + 2) / 153;
-    c.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    c.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    c.year = yoe + era * 400 + (c.month <= 2 ? 1 : 0);
+    // Days since 1 March of year 0, then the years, months and days of them by Neri and
+    // Schneider's Euclidean affine functions: a few multiplications, where the usual civil-from-
+    // days takes as many divisions.
+    const auto n = static_cast<std::uint32_t>(serial - (serial < 60 ? 25568 : 25569) + 719468);
+    const std::uint32_t n1 = 4 * n + 3;
+    const std::uint32_t century = n1 / 146097;
+    const std::uint32_t n2 = n1 % 146097 | 3;
+    const std::uint64_t p2 = std::uint64_t{2939745} * n2;
+    const auto yearOfCentury = static_cast<std::uint32_t>(p2 >> 32);
+    const std::uint32_t dayOfYear = static_cast<std::uint32_t>(p2) / 2939745 / 4;
+    const std::uint32_t n3 = 2141 * dayOfYear + 197913;
+    const bool january = dayOfYear >= 306; // or February: the year's last two months from March
+    c.year = 100 * century + yearOfCentury + january;
+    c.month = static_cast<int>(n3 / 65536 - (january ? 12 : 0));
+    c.day = static_cast<int>(n3 % 65536 / 2141 + 1);
     return c;
 }
 
@@ -1384,12 +1394,14 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
         unit *= 10;
     // Rounded once to the finest unit shown, so 23:59:59.7 under h:mm:ss is the next day's 0:00:00.
     double ticksPerDay = 86400.0 * static_cast<double>(unit);
-    std::int64_t ticks = static_cast<std::int64_t>(std::floor(magnitude * ticksPerDay + 0.5));
+    // The magnitude is not negative: truncation is the floor.
+    const auto ticks =
+        static_cast<std::uint64_t>(static_cast<std::int64_t>(magnitude * ticksPerDay + 0.5));
     // Most formats show whole seconds: divisions by constants, which cost no division.
-    std::int64_t seconds = unit == 1 ? ticks : ticks / unit;
-    std::int64_t sub = unit == 1 ? 0 : ticks % unit;
-    std::int64_t days = seconds / 86400;
-    std::int64_t secondOfDay = seconds % 86400;
+    const std::uint64_t seconds = unit == 1 ? ticks : ticks / static_cast<std::uint64_t>(unit);
+    const std::uint64_t sub = unit == 1 ? 0 : ticks % static_cast<std::uint64_t>(unit);
+    const std::uint64_t days = seconds / 86400;
+    const std::uint64_t secondOfDay = seconds % 86400;
     CivilDate date;
     if (sec.needsDate)
         date = DateOfSerial(days + (date1904 ? 1462 : 0));

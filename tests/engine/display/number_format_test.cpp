@@ -464,6 +464,32 @@ TEST(NumberFormat, DateSystems) {
     EXPECT_EQ(Format("mm/dd hh:mm", 45000.5 + 65.0 / 86400), "03/15 12:01");
 }
 
+// Every day the 1900 system shows, against a calendar counted on a day at a time from its start
+// (with the phantom 29 February 1900), and its weekday, which steps on by one each day.
+TEST(NumberFormat, EveryDayOfTheCalendarHasItsDateAndWeekday) {
+    const gq::NumberFormat date("yyyy-mm-dd ddd");
+    const char* weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    int year = 1900, month = 1, day = 0;
+    for (int serial = 0; serial <= 2958465; ++serial) {
+        if (serial > 0) {
+            const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0 || year == 1900);
+            const int length[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+            if (++day > length[month - 1]) {
+                day = 1;
+                if (++month > 12) {
+                    month = 1;
+                    ++year;
+                }
+            }
+        }
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %s", year, month, day,
+                      weekdays[(serial + 6) % 7]);
+        ASSERT_EQ(date.formatNumber(serial, false), expected) << serial;
+    }
+    EXPECT_EQ(year * 10000 + month * 100 + day, 99991231);
+}
+
 struct Case {
     const char* code;
     double value;
