@@ -5,8 +5,13 @@
 
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -55,10 +60,32 @@ public:
         std::memcpy(at_, text.data(), text.size());
         at_ += text.size();
     }
-    // At most twice the text's bytes, taken eight at a time: the bytes before the first that
-    // may need escaping (below 0x0E, where TAB, LF and CR are, or a backslash) go as they are.
+    // At most twice the text's bytes, taken sixteen or eight at a time: the bytes before the
+    // first that may need escaping (below 0x0E, where TAB, LF and CR are, or a backslash) go as
+    // they are.
     void putEscaped(std::string_view text) {
         std::size_t i = 0;
+#if defined(__SSE2__)
+        const __m128i highestLow = _mm_set1_epi8(0x0D), backslash = _mm_set1_epi8('\\');
+        while (i + 16 <= text.size()) {
+            const __m128i bytes =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, highestLow), bytes);
+            const int marks =
+                _mm_movemask_epi8(_mm_or_si128(low, _mm_cmpeq_epi8(bytes, backslash)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at_), bytes);
+            if (!marks) {
+                at_ += 16;
+                i += 16;
+                continue;
+            }
+            const auto plain =
+                static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(marks)));
+            at_ += plain;
+            putEscapedByte(text[i + plain]);
+            i += plain + 1;
+        }
+#endif
         while (i + 8 <= text.size()) {
             const std::uint64_t word = WordAt(text, i);
             const std::uint64_t marks = MarkBelow(word, 0x0E) | MarkEqual(word, '\\');

@@ -46,6 +46,40 @@ TEST_F(FindTest, PrintsOneEscapedLinePerResultAndExitsLikeGrep) {
               book_ + "\tSheet A\tB2\ta backward\\\\slash, a tab\\tand\\r\\nlines\t2\t2\n");
 }
 
+// Every length from 1 to 40 with a TAB, CR, LF or backslash at each place, beside bytes that
+// need no escape: the line is written in blocks, and an escape may fall anywhere in one.
+TEST_F(FindTest, EscapesAByteWhereverItStandsInATextOfAnyLength) {
+    std::vector<std::string> texts;
+    for (std::size_t length = 1; length <= 40; ++length)
+        for (const char special : {'\t', '\r', '\n', '\\'})
+            for (std::size_t place = 0; place < length; ++place) {
+                std::string text(length, ']');
+                text[0] = '\x7F'; // neither escaped nor a byte of the block test's range
+                text[place] = special;
+                texts.push_back(text);
+            }
+    const std::string book = dir_.path("escapes.xlsx");
+    gqtest::WriteXlsx(book, [&](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, "S");
+        for (std::size_t row = 0; row < texts.size(); ++row)
+            worksheet_write_string(sheet, static_cast<lxw_row_t>(row), 0, texts[row].c_str(),
+                                   nullptr);
+    });
+    std::string expected;
+    for (std::size_t row = 0; row < texts.size(); ++row) {
+        std::string escaped;
+        for (char c : texts[row])
+            escaped += c == '\t'   ? "\\t"
+                       : c == '\r' ? "\\r"
+                       : c == '\n' ? "\\n"
+                       : c == '\\' ? "\\\\"
+                                   : std::string(1, c);
+        const std::string number = std::to_string(row + 1);
+        expected += book + "\tS\tA" + number + "\t" + escaped + "\t" + number + "\t1\n";
+    }
+    EXPECT_EQ(find({"*", book}).out, expected);
+}
+
 TEST_F(FindTest, TextScanAndTermFiles) {
     auto run = find({"--no-locations", "ea", book_});
     EXPECT_EQ(run.out,
