@@ -46,8 +46,9 @@ TEST_F(FindTest, PrintsOneEscapedLinePerResultAndExitsLikeGrep) {
               book_ + "\tSheet A\tB2\ta backward\\\\slash, a tab\\tand\\r\\nlines\t2\t2\n");
 }
 
-// Every length from 1 to 40 with a TAB, CR, LF or backslash at each place, beside bytes that
-// need no escape: the line is written in blocks, and an escape may fall anywhere in one.
+// Every length from 1 to 40 with a TAB, CR, LF or backslash at each place and a TAB at another,
+// beside bytes that need no escape: the line is written in blocks, and escapes may fall
+// anywhere in one.
 TEST_F(FindTest, EscapesAByteWhereverItStandsInATextOfAnyLength) {
     std::vector<std::string> texts;
     for (std::size_t length = 1; length <= 40; ++length)
@@ -56,6 +57,7 @@ TEST_F(FindTest, EscapesAByteWhereverItStandsInATextOfAnyLength) {
                 std::string text(length, ']');
                 text[0] = '\x7F'; // neither escaped nor a byte of the block test's range
                 text[place] = special;
+                text[(place * 5 + 3) % length] = '\t'; // often a second in the same block
                 texts.push_back(text);
             }
     const std::string book = dir_.path("escapes.xlsx");
