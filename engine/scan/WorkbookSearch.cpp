@@ -237,13 +237,13 @@ private:
             if (verdict == 1)
                 return false;
         }
+        // One term searches the text as it stands; a list's terms search it lowered once for all
+        // of them, where their searches for a first byte skip faster than one that folds case.
         bool matches;
         std::optional<bool> unlowered;
         if (!pattern.ignoresCase()) {
             matches = pattern.matchesPrepared(subject.text());
         } else if (!combo_ && (unlowered = pattern.matchesUnlowered(subject.text()))) {
-            // A list's terms search the text lowered once for all of them: their searches for
-            // a first byte skip through it faster than a search that folds case.
             matches = *unlowered;
         } else {
             if (!loweredReady_) {
