@@ -219,46 +219,6 @@ bool FoldedAt(const char* at, std::string_view literal, const std::string& folds
     return true;
 }
 
-// Whether `literal` occurs in `text`, each text byte OR-ed with the literal's fold byte first.
-// Sixteen places a step are sifted by their first and last bytes, which a run of a common first
-// letter does not slow as a search for the first byte alone is; the last places, and a short
-// text's, are sifted from a copy with room after it.
-bool ContainsFolded(std::string_view text, std::string_view literal, const std::string& folds) {
-    const std::size_t size = literal.size();
-    if (text.size() < size)
-        return false;
-    const std::size_t places = text.size() - size + 1;
-    std::size_t at = 0;
-#if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi8(literal.front()), firstFold = _mm_set1_epi8(folds.front());
-    const __m128i last = _mm_set1_epi8(literal.back()), lastFold = _mm_set1_epi8(folds.back());
-    // The places among the sixteen from `from` (up to `count` of them) that hold the literal.
-    auto sift = [&](const char* from, std::size_t count) {
-        const __m128i firsts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const __m128i lasts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + size - 1));
-        auto both = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(firsts, firstFold), first),
-                                            _mm_cmpeq_epi8(_mm_or_si128(lasts, lastFold), last))));
-        for (both &= (1u << count) - 1; both; both &= both - 1)
-            if (FoldedAt(from + std::countr_zero(both), literal, folds))
-                return true;
-        return false;
-    };
-    for (; at + 16 <= places; at += 16)
-        if (sift(text.data() + at, 16))
-            return true;
-    if (constexpr std::size_t kRoom = 64; at < places && size <= kRoom - 16) {
-        char copy[kRoom] = {};
-        std::memcpy(copy, text.data() + at, text.size() - at);
-        return sift(copy, places - at);
-    }
-#endif
-    for (; at < places; ++at)
-        if (FoldedAt(text.data() + at, literal, folds))
-            return true;
-    return false;
-}
-
 bool IsAscii(std::string_view text) {
     std::size_t i = 0;
     for (; i + 8 <= text.size(); i += 8)
@@ -268,6 +228,58 @@ bool IsAscii(std::string_view text) {
         if (static_cast<unsigned char>(text[i]) >= 0x80)
             return false;
     return true;
+}
+
+// Whether `literal` occurs in `text`, each text byte OR-ed with the literal's fold byte first;
+// when it does not, `ascii` tells whether the text is ASCII alone. Sixteen places a step are
+// sifted by their first and last bytes, which a run of a common first letter does not slow as a
+// search for the first byte alone is; the last places, and a short text's, are sifted from a copy
+// with room after it. The bytes sifted are every byte of the text: whether one is from 0x80 up
+// comes with them, not from a second pass.
+bool ContainsFolded(std::string_view text, std::string_view literal, const std::string& folds,
+                    bool& ascii) {
+    const std::size_t size = literal.size();
+    std::size_t at = 0;
+#if defined(__SSE2__)
+    if (text.size() >= size && size <= 48) {
+        const std::size_t places = text.size() - size + 1;
+        const __m128i first = _mm_set1_epi8(literal.front());
+        const __m128i firstFold = _mm_set1_epi8(folds.front());
+        const __m128i last = _mm_set1_epi8(literal.back());
+        const __m128i lastFold = _mm_set1_epi8(folds.back());
+        __m128i seen = _mm_setzero_si128(); // every byte sifted, OR-ed
+        // The places among the sixteen from `from` (up to `count` of them) that hold the literal.
+        auto sift = [&](const char* from, std::size_t count) {
+            const __m128i firsts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+            const __m128i lasts =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + size - 1));
+            seen = _mm_or_si128(seen, _mm_or_si128(firsts, lasts));
+            auto both = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(firsts, firstFold), first),
+                              _mm_cmpeq_epi8(_mm_or_si128(lasts, lastFold), last))));
+            for (both &= (1u << count) - 1; both; both &= both - 1)
+                if (FoldedAt(from + std::countr_zero(both), literal, folds))
+                    return true;
+            return false;
+        };
+        for (; at + 16 <= places; at += 16)
+            if (sift(text.data() + at, 16))
+                return true;
+        if (at < places) {
+            char copy[64] = {};
+            std::memcpy(copy, text.data() + at, text.size() - at);
+            if (sift(copy, places - at))
+                return true;
+        }
+        ascii = _mm_movemask_epi8(seen) == 0;
+        return false;
+    }
+#endif
+    for (; at + size <= text.size(); ++at)
+        if (FoldedAt(text.data() + at, literal, folds))
+            return true;
+    ascii = IsAscii(text);
+    return false;
 }
 
 } // namespace
@@ -298,9 +310,10 @@ std::optional<bool> SearchPattern::matchesUnlowered(std::string_view text) const
         return std::nullopt;
     // Lower-casing keeps every ASCII byte in its place, lowered: a match here is one there. Only
     // a character from 0x80 up can lower to ASCII (the Kelvin sign to 'k') and make one more.
-    if (ContainsFolded(text, literal_, folds_))
+    bool ascii = false;
+    if (ContainsFolded(text, literal_, folds_, ascii))
         return true;
-    if (IsAscii(text))
+    if (ascii)
         return false;
     return std::nullopt;
 }
