@@ -6,15 +6,6 @@ namespace gq {
 
 DisplayText::DisplayText(const StyleTable& styles) : styles_(styles), general_("General") {}
 
-const NumberFormat& DisplayText::formatOf(std::uint32_t style) {
-    const std::uint32_t code = styles_.codeIndex(style);
-    if (code == 0)
-        return general_;
-    if (code < compiled_.size() && compiled_[code]) // compiled before, as nearly always
-        return *compiled_[code];
-    return compile(code);
-}
-
 const NumberFormat& DisplayText::compile(std::uint32_t code) {
     // A reader may add codes while its cells are read: the table grows with it.
     if (compiled_.size() <= code)
@@ -40,14 +31,6 @@ const TextBounds& DisplayText::judgeBounds(std::uint32_t style) {
     return *bounds_[code];
 }
 
-void DisplayText::textOf(const Cell& cell, std::string& out) {
-    showOf(cell, out);
-    // A long format literal or text section can make even a short value exceed a cell; a text
-    // of no more bytes than a cell holds characters is within it.
-    if (out.size() > kMaxCellChars)
-        CutToCellLimit(out);
-}
-
 void DisplayText::throughTextSection(std::uint32_t style, std::string_view text, std::string& out) {
     if (showsAsStored(style))
         out.assign(text);
@@ -58,10 +41,8 @@ void DisplayText::throughTextSection(std::uint32_t style, std::string_view text,
 void DisplayText::showOf(const Cell& cell, std::string& out) {
     switch (cell.kind) {
     case CellKind::Blank:
+    case CellKind::Number: // formatted by textOf before it comes here
         out.clear();
-        return;
-    case CellKind::Number:
-        formatOf(cell.style).formatNumberInto(cell.number, styles_.date1904, out);
         return;
     case CellKind::String:
         throughTextSection(cell.style, cell.text, out);

@@ -17,7 +17,18 @@ class DisplayText {
 public:
     explicit DisplayText(const StyleTable& styles);
     // Writes the displayed text of `cell` into `out` (replacing its content), cut as a cell is.
-    void textOf(const Cell& cell, std::string& out);
+    // Numbers, the most cells a text export makes a text for, are formatted without a call on
+    // the way.
+    void textOf(const Cell& cell, std::string& out) {
+        if (cell.kind == CellKind::Number)
+            formatOf(cell.style).formatNumberInto(cell.number, styles_.date1904, out);
+        else
+            showOf(cell, out);
+        // A long format literal or text section can make even a short value exceed a cell; a
+        // text of no more bytes than a cell holds characters is within it.
+        if (out.size() > kMaxCellChars)
+            CutToCellLimit(out);
+    }
     // The same text, read where it lies when the cell shows its own text unchanged, else made in
     // `scratch`; valid while both are.
     std::string_view viewOf(const Cell& cell, std::string& scratch) {
@@ -55,9 +66,16 @@ public:
 private:
     bool judgeAsStored(std::uint32_t style);
     const TextBounds& judgeBounds(std::uint32_t style);
-    void showOf(const Cell& cell, std::string& out);
+    void showOf(const Cell& cell, std::string& out); // any cell but a number
     void throughTextSection(std::uint32_t style, std::string_view text, std::string& out);
-    const NumberFormat& formatOf(std::uint32_t style);
+    const NumberFormat& formatOf(std::uint32_t style) {
+        const std::uint32_t code = styles_.codeIndex(style);
+        if (code == 0)
+            return general_;
+        if (code < compiled_.size() && compiled_[code]) // compiled before, as nearly always
+            return *compiled_[code];
+        return compile(code);
+    }
     const NumberFormat& compile(std::uint32_t code);
 
     const StyleTable& styles_;

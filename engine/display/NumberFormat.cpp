@@ -179,9 +179,13 @@ char* DigitsEndingAt(char* end, std::uint64_t value) {
     return end;
 }
 
-// `value` in decimal, after as many zeros as make it `width` digits.
-template <typename Out> void AppendUnsigned(Out& out, std::uint64_t value, int width = 0) {
-    if (value < 100 && width <= 2) { // the fields of dates and times
+template <typename Out> void AppendLongUnsigned(Out& out, std::uint64_t value, int width);
+
+// `value` in decimal, after as many zeros as make it `width` digits. The fields of dates and
+// times, a call each, are written where they are asked for.
+template <typename Out>
+[[gnu::always_inline]] inline void AppendUnsigned(Out& out, std::uint64_t value, int width = 0) {
+    if (value < 100 && width <= 2) {
         const char* pair = &kDigitPairs[value * 2];
         if (value >= 10 || width == 2)
             out.append(pair, 2);
@@ -194,6 +198,10 @@ template <typename Out> void AppendUnsigned(Out& out, std::uint64_t value, int w
         out.append(&kDigitPairs[value % 100 * 2], 2);
         return;
     }
+    AppendLongUnsigned(out, value, width);
+}
+
+template <typename Out> void AppendLongUnsigned(Out& out, std::uint64_t value, int width) {
     char buffer[24];
     char* const end = buffer + sizeof buffer;
     char* at = DigitsEndingAt(end, value);
@@ -1109,11 +1117,12 @@ bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
         else
             return false;
     }
-    // The digits right-aligned over zeros, as many as the fraction and the '0' placeholders take;
-    // room after them, so that runs of them are copied in pieces of a fixed size.
+    // The digits right-aligned over zeros, as many as the fraction and the '0' placeholders take
+    // (at most 48); room after them, so that runs of them are copied in pieces of a fixed size
+    // (what is copied past the text is never used).
     char digits[96];
     char* const end = digits + 64;
-    std::memset(digits + 8, '0', 88);
+    std::memset(end - 48, '0', 48);
     const char* first = std::min(DigitsEndingAt(end, units), end - sec.fracCount - sec.plainZeros);
     const char* const point = end - sec.fracCount;
     // Integer digits with their separators, the point and the fraction: at most 30 + 10 + 1 + 18.
@@ -1405,39 +1414,45 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
     CivilDate date;
     if (sec.needsDate)
         date = DateOfSerial(days + (date1904 ? 1462 : 0));
-    int hour = static_cast<int>(secondOfDay / 3600);
+    const int hour = static_cast<int>(secondOfDay / 3600);
     for (const Item& it : sec.items) {
+        // A field's digits are written in one place after the switch: the fields of a format
+        // differ, the writing of their digits does not.
+        std::uint64_t field = 0;
+        int width = it.width;
         switch (it.role) {
         case Role::Literal:
             out += it.text;
-            break;
+            continue;
         case Role::Year2:
-            AppendUnsigned(out, static_cast<std::uint64_t>(date.year % 100), 2);
+            field = static_cast<std::uint64_t>(date.year % 100);
+            width = 2;
             break;
         case Role::Year4:
-            AppendUnsigned(out, static_cast<std::uint64_t>(date.year), 4);
+            field = static_cast<std::uint64_t>(date.year);
+            width = 4;
             break;
         case Role::Month:
-            AppendUnsigned(out, static_cast<std::uint64_t>(date.month), it.width);
+            field = static_cast<std::uint64_t>(date.month);
             break;
         case Role::MonthAbbr:
             out.append(kMonthNames[date.month - 1], 3);
-            break;
+            continue;
         case Role::MonthName:
             out += kMonthNames[date.month - 1];
-            break;
+            continue;
         case Role::MonthLetter:
             out += kMonthNames[date.month - 1][0];
-            break;
+            continue;
         case Role::Day:
-            AppendUnsigned(out, static_cast<std::uint64_t>(date.day), it.width);
+            field = static_cast<std::uint64_t>(date.day);
             break;
         case Role::DayAbbr:
             out.append(kDayNames[date.weekday], 3);
-            break;
+            continue;
         case Role::DayName:
             out += kDayNames[date.weekday];
-            break;
+            continue;
         case Role::Hour: {
             int h = hour;
             if (sec.twelveHour) {
@@ -1445,37 +1460,36 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
                 if (h == 0)
                     h = 12;
             }
-            AppendUnsigned(out, static_cast<std::uint64_t>(h), it.width);
+            field = static_cast<std::uint64_t>(h);
             break;
         }
         case Role::Minute:
-            AppendUnsigned(out, static_cast<std::uint64_t>(secondOfDay / 60 % 60), it.width);
+            field = secondOfDay / 60 % 60;
             break;
         case Role::Second:
-            AppendUnsigned(out, static_cast<std::uint64_t>(seconds % 60), it.width);
+            field = seconds % 60;
             break;
         case Role::ElapsedHours:
-            AppendUnsigned(out, static_cast<std::uint64_t>(seconds / 3600), it.width);
+            field = seconds / 3600;
             break;
         case Role::ElapsedMinutes:
-            AppendUnsigned(out, static_cast<std::uint64_t>(seconds / 60), it.width);
+            field = seconds / 60;
             break;
         case Role::ElapsedSeconds:
-            AppendUnsigned(out, static_cast<std::uint64_t>(seconds), it.width);
+            field = seconds;
             break;
         case Role::AmPm:
             out += hour < 12 ? it.text : it.other;
-            break;
-        case Role::Subsecond: {
-            std::int64_t shown = sub;
+            continue;
+        case Role::Subsecond:
+            field = sub;
             for (int k = it.width; k < sec.subDigits; ++k)
-                shown /= 10;
-            AppendUnsigned(out, static_cast<std::uint64_t>(shown), it.width);
+                field /= 10;
             break;
-        }
         default:
-            break;
+            continue;
         }
+        AppendUnsigned(out, field, width);
     }
     out.done();
 }
