@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -183,6 +186,72 @@ TEST(CellPipeline, ThreadsThatWouldWaitInflateThePartAheadOfItsReader) {
         EXPECT_TRUE(got == whole) << "slow visitor " << slowVisitor;
         EXPECT_GT(ahead.helped, 0) << "slow visitor " << slowVisitor;
     }
+}
+
+// The pipe may send its producer to the other of two CPUs, but never moves the caller's thread nor
+// runs anything outside the CPUs the caller may use.
+TEST(CellPipeline, StaysOnTheCallersCpusAndLeavesTheCallerWhereItWas) {
+    // CPUs 0 and 1, whatever an earlier test left this thread on.
+    cpu_set_t two;
+    CPU_ZERO(&two);
+    CPU_SET(0, &two);
+    CPU_SET(1, &two);
+    bool allowed = false;
+    std::thread([&] {
+        allowed = pthread_setaffinity_np(pthread_self(), sizeof two, &two) == 0;
+    }).join();
+    if (!allowed)
+        GTEST_SKIP() << "CPUs 0 and 1 are not both to be had";
+    constexpr int kReads = 100;
+    constexpr std::uint32_t kCells = 20000;
+    bool producerOutside = false, consumerOutside = false, callerMoved = true;
+    std::size_t cells = 0;
+    std::thread caller([&] {
+        ASSERT_EQ(pthread_setaffinity_np(pthread_self(), sizeof two, &two), 0);
+        class OnWhichCpu : public gq::CellVisitor {
+        public:
+            OnWhichCpu(const cpu_set_t& cpus, bool& outside, std::size_t& cells)
+                : cpus_(cpus), outside_(outside), cells_(cells) {}
+            bool visit(const gq::Cell&) override {
+                outside_ = outside_ || !CPU_ISSET(sched_getcpu(), &cpus_);
+                ++cells_;
+                return true;
+            }
+
+        private:
+            const cpu_set_t& cpus_;
+            bool& outside_;
+            std::size_t& cells_;
+        } consumer(two, consumerOutside, cells);
+        // Many reads of many batches: the last batches are taken after the producer has ended.
+        for (int read = 0; read < kReads; ++read)
+            gq::PipeCells(
+                [&](gq::CellVisitor& sink) {
+                    gq::Cell cell;
+                    cell.kind = gq::CellKind::Number;
+                    for (std::uint32_t row = 1; row <= kCells; ++row) {
+                        cell.row = row;
+                        // Slower than the consumer, which then waits for each batch: each wake-up
+                        // is a chance for the scheduler to put the two sides on one CPU.
+                        volatile double work = row;
+                        for (int i = 0; i < 50; ++i)
+                            work = work * 1.0000001 + 1;
+                        if (row % 4096 == 0)
+                            producerOutside = producerOutside || !CPU_ISSET(sched_getcpu(), &two);
+                        if (!sink.visit(cell))
+                            return;
+                    }
+                },
+                consumer);
+        cpu_set_t after;
+        ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof after, &after), 0);
+        callerMoved = !CPU_EQUAL(&after, &two);
+    });
+    caller.join();
+    EXPECT_EQ(cells, std::size_t{kReads} * kCells);
+    EXPECT_FALSE(producerOutside);
+    EXPECT_FALSE(consumerOutside);
+    EXPECT_FALSE(callerMoved);
 }
 
 } // namespace
