@@ -1095,28 +1095,52 @@ std::uint64_t DropDigitsRounding(std::uint64_t m, int drop, std::index_sequence<
     return units;
 }
 
-// A section of the usual shape, from the value's 15 digits as an integer: the digits that
-// ToDecimal and roundAt give, rounded half up at the last decimal shown. False, having written
-// nothing, for a value of more digits or one that would need more than four zeros after them.
-bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
-    std::uint64_t units = 0; // the value in steps of the last decimal shown
-    if (magnitude != 0) {
-        std::uint64_t m;
-        int k;
-        if (!FifteenDigitsQuickly(magnitude, m, k))
-            return false;
-        // The value shown is m x 10^-(k - shift); below 10^15, m keeps no digit at 10^16 steps.
-        const int drop = k - sec.shift - sec.fracCount;
-        static constexpr std::uint64_t kScales[] = {1, 10, 100, 1000, 10000};
-        if (drop >= 16)
-            units = 0;
-        else if (drop > 0)
-            units = DropDigitsRounding(m, drop, std::make_index_sequence<15>());
-        else if (drop >= -4)
-            units = m * kScales[-drop];
-        else
-            return false;
+// The value in steps of the last decimal a section of the usual shape shows: the digits that
+// ToDecimal and roundAt give, rounded half up there. False for a value of more digits or one that
+// would need more than four zeros after them.
+bool PlainUnits(const Section& sec, double magnitude, std::uint64_t& units) {
+    units = 0;
+    if (magnitude == 0)
+        return true;
+    // Most values need no 15-digit rounding first: scaled to the last decimal shown and below
+    // 2^40, that rounding moves a value by less than 0.006 (half a unit in its 15th digit) and
+    // the scaling by less than 0.0002, so a value whose fraction lies further than 0.01 from one
+    // half rounds to the same whole number either way.
+    if (const int scale = sec.shift + sec.fracCount; scale >= 0 && scale <= 22) {
+        const double scaled = magnitude * kExactPowersOfTen[scale];
+        if (scaled < 0x1p40) {
+            const auto whole = static_cast<std::uint64_t>(scaled);
+            const double fraction = scaled - static_cast<double>(whole);
+            if (std::fabs(fraction - 0.5) > 0.01) {
+                units = whole + (fraction > 0.5);
+                return true;
+            }
+        }
     }
+    std::uint64_t m;
+    int k;
+    if (!FifteenDigitsQuickly(magnitude, m, k))
+        return false;
+    // The value shown is m x 10^-(k - shift); below 10^15, m keeps no digit at 10^16 steps.
+    const int drop = k - sec.shift - sec.fracCount;
+    static constexpr std::uint64_t kScales[] = {1, 10, 100, 1000, 10000};
+    if (drop >= 16)
+        units = 0;
+    else if (drop > 0)
+        units = DropDigitsRounding(m, drop, std::make_index_sequence<15>());
+    else if (drop >= -4)
+        units = m * kScales[-drop];
+    else
+        return false;
+    return true;
+}
+
+// A section of the usual shape, from PlainUnits. False, having written nothing, when those are
+// not to be had.
+bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
+    std::uint64_t units;
+    if (!PlainUnits(sec, magnitude, units))
+        return false;
     // The digits right-aligned over zeros, as many as the fraction and the '0' placeholders take
     // (at most 48); room after them, so that runs of them are copied in pieces of a fixed size
     // (what is copied past the text is never used).
