@@ -359,6 +359,14 @@ TEST(NumberFormat, TheUsualShapesShowFifteenDigitsRoundedHalfUp) {
         values.push_back(static_cast<double>(random() % 100000000) / 100);
         values.push_back(static_cast<double>(random() % 100000) / 100000);
         values.push_back(unit(random) * std::pow(10.0, static_cast<int>(random() % 36) - 18));
+        // Halfway between two shown values, a step either side, and short of halfway by less
+        // than half the 15th digit, with up to 13 digits shown: the 15-digit rounding decides.
+        const double scale = std::pow(10.0, static_cast<int>(random() % 7));
+        const double half = (static_cast<double>(random() % 100000000000) + 0.5) / scale;
+        for (double near : {half, std::nextafter(half, 0.0), std::nextafter(half, 1e300)})
+            values.push_back(near);
+        values.push_back((static_cast<double>(100000000000 + random() % 990000000000) + 0.4955) /
+                         scale);
     }
     for (const Shape& shape : shapes)
         for (double value : values)
