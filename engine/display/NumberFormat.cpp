@@ -412,6 +412,11 @@ struct Section {
     // dates
     int subDigits = 0;
     bool twelveHour = false, needsDate = false;
+    // A date or time whose every field is two or four digits ("yyyy-mm-dd", "hh:mm:ss"): its
+    // text with zeros where the fields go, which a value writes over; fixedSize 0 for any other.
+    std::array<char, 32> fixedText{};
+    std::uint8_t fixedSize = 0;
+    std::vector<std::pair<std::uint8_t, Role>> fixedFields; // where each field's digits begin
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -667,6 +672,44 @@ std::string LiteralOf(const Tok& t) {
     }
 }
 
+// Fills in the fixed text of a date or time section whose fields all have a fixed width.
+void PlanFixedDate(Section& sec) {
+    if (sec.subDigits > 0 || sec.twelveHour)
+        return;
+    std::string text;
+    std::vector<std::pair<std::uint8_t, Role>> fields;
+    for (const Item& it : sec.items) {
+        int width = 2;
+        switch (it.role) {
+        case Role::Literal:
+            text += it.text;
+            continue;
+        case Role::Year4:
+            width = 4;
+            break;
+        case Role::Year2:
+            break;
+        case Role::Month:
+        case Role::Day:
+        case Role::Hour:
+        case Role::Minute:
+        case Role::Second:
+            if (it.width != 2)
+                return;
+            break;
+        default:
+            return;
+        }
+        fields.emplace_back(static_cast<std::uint8_t>(text.size()), it.role);
+        text.append(static_cast<std::size_t>(width), '0');
+    }
+    if (fields.empty() || text.size() > sec.fixedText.size())
+        return;
+    std::copy(text.begin(), text.end(), sec.fixedText.begin());
+    sec.fixedSize = static_cast<std::uint8_t>(text.size());
+    sec.fixedFields = std::move(fields);
+}
+
 void BuildDate(const std::vector<Tok>& toks, Section& sec) {
     sec.kind = Kind::Date;
     for (std::size_t i = 0; i < toks.size(); ++i) {
@@ -762,6 +805,7 @@ void BuildDate(const std::vector<Tok>& toks, Section& sec) {
     for (const Item& it : sec.items)
         if (it.role >= Role::Year2 && it.role <= Role::DayName)
             sec.needsDate = true;
+    PlanFixedDate(sec);
 }
 
 void BuildNumber(const std::vector<Tok>& toks, Section& sec) {
@@ -1420,6 +1464,26 @@ CivilDate DateOfSerial(std::uint64_t serial) {
     return c;
 }
 
+// The number a field of these roles shows: the year whole, the hour on the 24-hour clock.
+std::uint64_t ClockField(Role role, const CivilDate& date, std::uint64_t seconds) {
+    switch (role) {
+    case Role::Year2:
+        return static_cast<std::uint64_t>(date.year % 100);
+    case Role::Year4:
+        return static_cast<std::uint64_t>(date.year);
+    case Role::Month:
+        return static_cast<std::uint64_t>(date.month);
+    case Role::Day:
+        return static_cast<std::uint64_t>(date.day);
+    case Role::Hour:
+        return seconds % 86400 / 3600;
+    case Role::Minute:
+        return seconds / 60 % 60;
+    default: // Role::Second
+        return seconds % 60;
+    }
+}
+
 void RenderDate(const Section& sec, double magnitude, bool date1904, std::string& text) {
     Pieces out(text);
     std::int64_t unit = 1;
@@ -1439,6 +1503,22 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
     if (sec.needsDate)
         date = DateOfSerial(days + (date1904 ? 1462 : 0));
     const int hour = static_cast<int>(secondOfDay / 3600);
+    if (sec.fixedSize != 0) {
+        // Every field two digits, the year four: written over the fixed text at their places.
+        std::array<char, 32> fixed = sec.fixedText;
+        for (const auto& [at, role] : sec.fixedFields) {
+            char* place = &fixed[at];
+            std::uint64_t field = ClockField(role, date, seconds);
+            if (role == Role::Year4) {
+                std::memcpy(place, &kDigitPairs[field / 100 * 2], 2);
+                place += 2;
+                field %= 100;
+            }
+            std::memcpy(place, &kDigitPairs[field * 2], 2);
+        }
+        text.append(fixed.data(), sec.fixedSize);
+        return;
+    }
     for (const Item& it : sec.items) {
         // A field's digits are written in one place after the switch: the fields of a format
         // differ, the writing of their digits does not.
@@ -1449,15 +1529,15 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
             out += it.text;
             continue;
         case Role::Year2:
-            field = static_cast<std::uint64_t>(date.year % 100);
-            width = 2;
-            break;
         case Role::Year4:
-            field = static_cast<std::uint64_t>(date.year);
-            width = 4;
+            field = ClockField(it.role, date, seconds);
+            width = it.role == Role::Year2 ? 2 : 4;
             break;
         case Role::Month:
-            field = static_cast<std::uint64_t>(date.month);
+        case Role::Day:
+        case Role::Minute:
+        case Role::Second:
+            field = ClockField(it.role, date, seconds);
             break;
         case Role::MonthAbbr:
             out.append(kMonthNames[date.month - 1], 3);
@@ -1468,9 +1548,6 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
         case Role::MonthLetter:
             out += kMonthNames[date.month - 1][0];
             continue;
-        case Role::Day:
-            field = static_cast<std::uint64_t>(date.day);
-            break;
         case Role::DayAbbr:
             out.append(kDayNames[date.weekday], 3);
             continue;
@@ -1487,12 +1564,6 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
             field = static_cast<std::uint64_t>(h);
             break;
         }
-        case Role::Minute:
-            field = secondOfDay / 60 % 60;
-            break;
-        case Role::Second:
-            field = seconds % 60;
-            break;
         case Role::ElapsedHours:
             field = seconds / 3600;
             break;

@@ -476,6 +476,7 @@ TEST(NumberFormat, DateSystems) {
 // (with the phantom 29 February 1900), and its weekday, which steps on by one each day.
 TEST(NumberFormat, EveryDayOfTheCalendarHasItsDateAndWeekday) {
     const gq::NumberFormat date("yyyy-mm-dd ddd");
+    const gq::NumberFormat fixedWidth("yyyy-mm-dd"); // written over a fixed text: another path
     const char* weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     int year = 1900, month = 1, day = 0;
     for (int serial = 0; serial <= 2958465; ++serial) {
@@ -494,8 +495,19 @@ TEST(NumberFormat, EveryDayOfTheCalendarHasItsDateAndWeekday) {
         std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %s", year, month, day,
                       weekdays[(serial + 6) % 7]);
         ASSERT_EQ(date.formatNumber(serial, false), expected) << serial;
+        ASSERT_EQ(fixedWidth.formatNumber(serial, false), std::string_view(expected, 10)) << serial;
     }
     EXPECT_EQ(year * 10000 + month * 100 + day, 99991231);
+    const gq::NumberFormat time("hh:mm:ss"), dateAndTime("yy/mm/dd hh:mm");
+    for (int second = 0; second < 86400; ++second) {
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "%02d:%02d:%02d", second / 3600, second / 60 % 60,
+                      second % 60);
+        ASSERT_EQ(time.formatNumber(1000 + second / 86400.0, false), expected) << second;
+        ASSERT_EQ(dateAndTime.formatNumber(1000 + second / 86400.0, false),
+                  "02/09/26 " + std::string(expected, 5))
+            << second;
+    }
 }
 
 struct Case {
