@@ -1485,7 +1485,6 @@ std::uint64_t ClockField(Role role, const CivilDate& date, std::uint64_t seconds
 }
 
 void RenderDate(const Section& sec, double magnitude, bool date1904, std::string& text) {
-    Pieces out(text);
     std::int64_t unit = 1;
     for (int k = 0; k < sec.subDigits; ++k)
         unit *= 10;
@@ -1519,6 +1518,7 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
         text.append(fixed.data(), sec.fixedSize);
         return;
     }
+    Pieces out(text);
     for (const Item& it : sec.items) {
         // A field's digits are written in one place after the switch: the fields of a format
         // differ, the writing of their digits does not.
