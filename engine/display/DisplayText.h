@@ -37,6 +37,11 @@ public:
         textOf(cell, scratch);
         return scratch;
     }
+    // The displayed text of a number cell written at `out` (NumberFormat::kQuickRoom bytes) when
+    // its format writes it quickly (NumberFormat::formatQuicklyTo); nullptr when it does not.
+    char* numberQuicklyTo(const Cell& cell, char* out) {
+        return formatOf(cell.style).formatQuicklyTo(cell.number, styles_.date1904, out);
+    }
     // Whether the cell shows the text it holds, unchanged and whole.
     bool showsOwnText(const Cell& cell) {
         return cell.kind == CellKind::String && cell.text.size() <= kMaxCellChars &&

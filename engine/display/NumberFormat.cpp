@@ -417,6 +417,11 @@ struct Section {
     std::array<char, 32> fixedText{};
     std::uint8_t fixedSize = 0;
     std::vector<std::pair<std::uint8_t, Role>> fixedFields; // where each field's digits begin
+    // Whether formatQuicklyTo writes the section's text: a date of fixed width, or the usual
+    // shape with literals of at most 16 bytes on either side, kept here with room after them so
+    // that they are copied in a piece of fixed size.
+    bool quick = false;
+    std::array<char, 16> quickBefore{}, quickAfter{};
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -708,6 +713,7 @@ void PlanFixedDate(Section& sec) {
     std::copy(text.begin(), text.end(), sec.fixedText.begin());
     sec.fixedSize = static_cast<std::uint8_t>(text.size());
     sec.fixedFields = std::move(fields);
+    sec.quick = true;
 }
 
 void BuildDate(const std::vector<Tok>& toks, Section& sec) {
@@ -1019,6 +1025,12 @@ bool BuildSection(std::vector<Tok>& toks, Section& sec) {
             digitsSeen = digitsSeen || it.role != Role::Literal;
             sec.plainPoint = sec.plainPoint || it.role == Role::Point;
         }
+        if (sec.plainZeros >= 0 && sec.plainBefore.size() <= sec.quickBefore.size() &&
+            sec.plainAfter.size() <= sec.quickAfter.size()) {
+            std::copy(sec.plainBefore.begin(), sec.plainBefore.end(), sec.quickBefore.begin());
+            std::copy(sec.plainAfter.begin(), sec.plainAfter.end(), sec.quickAfter.begin());
+            sec.quick = true;
+        }
     }
     return true;
 }
@@ -1142,7 +1154,8 @@ std::uint64_t DropDigitsRounding(std::uint64_t m, int drop, std::index_sequence<
 // The value in steps of the last decimal a section of the usual shape shows: the digits that
 // ToDecimal and roundAt give, rounded half up there. False for a value of more digits or one that
 // would need more than four zeros after them.
-bool PlainUnits(const Section& sec, double magnitude, std::uint64_t& units) {
+[[gnu::always_inline]] inline bool PlainUnits(const Section& sec, double magnitude,
+                                              std::uint64_t& units) {
     units = 0;
     if (magnitude == 0)
         return true;
@@ -1179,12 +1192,12 @@ bool PlainUnits(const Section& sec, double magnitude, std::uint64_t& units) {
     return true;
 }
 
-// A section of the usual shape, from PlainUnits. False, having written nothing, when those are
-// not to be had.
-bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
-    std::uint64_t units;
-    if (!PlainUnits(sec, magnitude, units))
-        return false;
+// Room that PlainDigits needs: it copies pieces of a fixed size, which may pass the text's end.
+constexpr std::size_t kPlainDigitsRoom = 128;
+
+// The digits of a section of the usual shape for `units` (from PlainUnits), with their
+// separators, the point and the fraction, at `at`; returns their end.
+[[gnu::always_inline]] inline char* PlainDigits(const Section& sec, std::uint64_t units, char* at) {
     // The digits right-aligned over zeros, as many as the fraction and the '0' placeholders take
     // (at most 48); room after them, so that runs of them are copied in pieces of a fixed size
     // (what is copied past the text is never used).
@@ -1194,8 +1207,6 @@ bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
     const char* first = std::min(DigitsEndingAt(end, units), end - sec.fracCount - sec.plainZeros);
     const char* const point = end - sec.fracCount;
     // Integer digits with their separators, the point and the fraction: at most 30 + 10 + 1 + 18.
-    char text[128];
-    char* at = text;
     auto copy = [&at](const char* from, const char* to) {
         std::memcpy(at, from, 32);
         if (to - from > 32)
@@ -1218,9 +1229,20 @@ bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
         *at++ = '.';
         copy(point, end);
     }
+    return at;
+}
+
+// A section of the usual shape. False, having written nothing, when PlainUnits has no units for
+// the value.
+bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
+    std::uint64_t units;
+    if (!PlainUnits(sec, magnitude, units))
+        return false;
+    char text[kPlainDigitsRoom];
+    const char* end = PlainDigits(sec, units, text);
     if (!sec.plainBefore.empty())
         out += sec.plainBefore;
-    out.append(text, static_cast<std::size_t>(at - text));
+    out.append(text, static_cast<std::size_t>(end - text));
     if (!sec.plainAfter.empty())
         out += sec.plainAfter;
     return true;
@@ -1436,7 +1458,7 @@ struct CivilDate {
 
 // Day `serial` (0 or more) of the 1900 system, which counts a 29 February 1900 (serial 60) and
 // calls serial 0 the 0th of January 1900.
-CivilDate DateOfSerial(std::uint64_t serial) {
+[[gnu::always_inline]] inline CivilDate DateOfSerial(std::uint64_t serial) {
     CivilDate c;
     c.weekday = static_cast<int>((serial + 6) % 7);
     if (serial == 0)
@@ -1484,40 +1506,54 @@ std::uint64_t ClockField(Role role, const CivilDate& date, std::uint64_t seconds
     }
 }
 
-void RenderDate(const Section& sec, double magnitude, bool date1904, std::string& text) {
+// A date or time value in the units a section shows, rounded once to the finest of them (so
+// 23:59:59.7 under h:mm:ss is the next day's 0:00:00).
+struct Clock {
+    std::uint64_t seconds = 0; // since the start of the system's day 0
+    std::uint64_t sub = 0;     // the units of a second left, for subsecond fields
+    CivilDate date;            // when the section shows a day
+};
+
+[[gnu::always_inline]] inline Clock ClockOf(const Section& sec, double magnitude, bool date1904) {
     std::int64_t unit = 1;
     for (int k = 0; k < sec.subDigits; ++k)
         unit *= 10;
-    // Rounded once to the finest unit shown, so 23:59:59.7 under h:mm:ss is the next day's 0:00:00.
     double ticksPerDay = 86400.0 * static_cast<double>(unit);
     // The magnitude is not negative: truncation is the floor.
     const auto ticks =
         static_cast<std::uint64_t>(static_cast<std::int64_t>(magnitude * ticksPerDay + 0.5));
+    Clock clock;
     // Most formats show whole seconds: divisions by constants, which cost no division.
-    const std::uint64_t seconds = unit == 1 ? ticks : ticks / static_cast<std::uint64_t>(unit);
-    const std::uint64_t sub = unit == 1 ? 0 : ticks % static_cast<std::uint64_t>(unit);
-    const std::uint64_t days = seconds / 86400;
-    const std::uint64_t secondOfDay = seconds % 86400;
-    CivilDate date;
+    clock.seconds = unit == 1 ? ticks : ticks / static_cast<std::uint64_t>(unit);
+    clock.sub = unit == 1 ? 0 : ticks % static_cast<std::uint64_t>(unit);
     if (sec.needsDate)
-        date = DateOfSerial(days + (date1904 ? 1462 : 0));
-    const int hour = static_cast<int>(secondOfDay / 3600);
-    if (sec.fixedSize != 0) {
-        // Every field two digits, the year four: written over the fixed text at their places.
-        std::array<char, 32> fixed = sec.fixedText;
-        for (const auto& [at, role] : sec.fixedFields) {
-            char* place = &fixed[at];
-            std::uint64_t field = ClockField(role, date, seconds);
-            if (role == Role::Year4) {
-                std::memcpy(place, &kDigitPairs[field / 100 * 2], 2);
-                place += 2;
-                field %= 100;
-            }
-            std::memcpy(place, &kDigitPairs[field * 2], 2);
+        clock.date = DateOfSerial(clock.seconds / 86400 + (date1904 ? 1462 : 0));
+    return clock;
+}
+
+// A date or time of fixed width: its fixed text at `at` (room for 32 bytes) with every field's
+// digit pairs written over it at their places; returns the text's end.
+[[gnu::always_inline]] inline char* WriteFixedDate(const Section& sec, const Clock& clock,
+                                                   char* at) {
+    std::memcpy(at, sec.fixedText.data(), sec.fixedText.size());
+    for (const auto& [offset, role] : sec.fixedFields) {
+        char* place = at + offset;
+        std::uint64_t field = ClockField(role, clock.date, clock.seconds);
+        if (role == Role::Year4) {
+            std::memcpy(place, &kDigitPairs[field / 100 * 2], 2);
+            place += 2;
+            field %= 100;
         }
-        text.append(fixed.data(), sec.fixedSize);
-        return;
+        std::memcpy(place, &kDigitPairs[field * 2], 2);
     }
+    return at + sec.fixedSize;
+}
+
+void RenderDate(const Section& sec, double magnitude, bool date1904, std::string& text) {
+    const Clock clock = ClockOf(sec, magnitude, date1904);
+    const std::uint64_t seconds = clock.seconds;
+    const CivilDate& date = clock.date;
+    const int hour = static_cast<int>(seconds % 86400 / 3600);
     Pieces out(text);
     for (const Item& it : sec.items) {
         // A field's digits are written in one place after the switch: the fields of a format
@@ -1577,7 +1613,7 @@ void RenderDate(const Section& sec, double magnitude, bool date1904, std::string
             out += hour < 12 ? it.text : it.other;
             continue;
         case Role::Subsecond:
-            field = sub;
+            field = clock.sub;
             for (int k = it.width; k < sec.subDigits; ++k)
                 field /= 10;
             break;
@@ -1761,7 +1797,8 @@ void NumberFormat::Impl::compile(std::string_view code) {
 
 // Picks the section for a number; nullptr means General. `addSign` says whether a minus sign
 // goes before a negative value's text (not when the section is the one for negative numbers).
-const Section* NumberFormat::Impl::choose(double value, bool& addSign) const {
+[[gnu::always_inline]] inline const Section* NumberFormat::Impl::choose(double value,
+                                                                        bool& addSign) const {
     addSign = value < 0;
     int n = numberSections;
     if (n == 0)
@@ -1819,6 +1856,42 @@ std::string NumberFormat::formatNumber(double value, bool date1904) const {
     return out;
 }
 
+// Whether a date or time section shows a day for the value. The 1904 system, unlike the 1900
+// one, shows a negative date or time: its magnitude after a minus sign.
+bool ShowsDay(double value, double magnitude, bool date1904) {
+    return (value >= 0 || date1904) &&
+           magnitude < (date1904 ? kPastLastDate1904 : kPastLastDate1900);
+}
+
+// The text of `magnitude` through a quick section, after a minus sign when `addSign`, at `out`
+// (kQuickRoom bytes); nullptr, having written nothing that counts, when PlainUnits has no units
+// for it. A date's day is one ShowsDay allows.
+[[gnu::always_inline]] inline char* QuickText(const Section& sec, double magnitude, bool addSign,
+                                              bool date1904, char* out) {
+    *out = '-'; // a quick section shows digits, which take the sign
+    char* at = out + addSign;
+    if (sec.kind == Kind::Date)
+        return WriteFixedDate(sec, ClockOf(sec, magnitude, date1904), at);
+    std::uint64_t units;
+    if (!PlainUnits(sec, magnitude, units))
+        return nullptr;
+    std::memcpy(at, sec.quickBefore.data(), sec.quickBefore.size());
+    at = PlainDigits(sec, units, at + sec.plainBefore.size());
+    std::memcpy(at, sec.quickAfter.data(), sec.quickAfter.size());
+    return at + sec.plainAfter.size();
+}
+
+char* NumberFormat::formatQuicklyTo(double value, bool date1904, char* out) const {
+    if (impl_->general || !std::isfinite(value))
+        return nullptr;
+    bool addSign = false;
+    const Section* sec = impl_->choose(value, addSign);
+    const double magnitude = std::fabs(value);
+    if (!sec || !sec->quick || (sec->kind == Kind::Date && !ShowsDay(value, magnitude, date1904)))
+        return nullptr;
+    return QuickText(*sec, magnitude, addSign, date1904, out);
+}
+
 void NumberFormat::formatNumberInto(double value, bool date1904, std::string& out) const {
     out.clear();
     if (impl_->general || !std::isfinite(value))
@@ -1828,13 +1901,14 @@ void NumberFormat::formatNumberInto(double value, bool date1904, std::string& ou
     if (!sec)
         return AppendGeneral(out, value);
     double magnitude = std::fabs(value);
-    // The 1904 system, unlike the 1900 one, shows a negative date or time: its magnitude after
-    // a minus sign.
-    if (sec->kind == Kind::Date &&
-        ((value < 0 && !date1904) ||
-         magnitude >= (date1904 ? kPastLastDate1904 : kPastLastDate1900))) {
+    if (sec->kind == Kind::Date && !ShowsDay(value, magnitude, date1904)) {
         out = kNoDateShown;
         return;
+    }
+    if (sec->quick) {
+        char text[kQuickRoom];
+        if (const char* end = QuickText(*sec, magnitude, addSign, date1904, text))
+            return static_cast<void>(out.append(text, static_cast<std::size_t>(end - text)));
     }
     // A minus sign belongs to a shown number; a section of literals alone shows none.
     bool showsValue = sec->kind != Kind::Number || sec->intCount > 0 || sec->fracCount > 0 ||

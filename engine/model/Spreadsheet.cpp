@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace gq {
 
@@ -32,7 +33,12 @@ public:
     TextCells(DisplayText& display, bool withBlanks, Callback callback)
         : display_(display), withBlanks_(withBlanks), callback_(std::move(callback)) {}
 
-    bool visit(const Cell& cell) override {
+    bool visit(const Cell& cell) override { return pass(cell); }
+    bool busy() const override { return true; }
+
+protected:
+    // What visit() does, for a visitor that passes some cells another way: a call it inlines.
+    [[gnu::always_inline]] bool pass(const Cell& cell) {
         const std::string_view text = display_.viewOf(cell, text_);
         if (text.empty() && !withBlanks_)
             return true;
@@ -42,13 +48,30 @@ public:
                 return false;
         return true;
     }
-    bool busy() const override { return true; }
 
 private:
     DisplayText& display_;
     bool withBlanks_;
     Callback callback_;
     std::string text_;
+};
+
+// The cells of a text export, blanks too: a number through `addNumber(cell)`, which gives
+// nullopt for one it does not write, any other cell (and such a number) as its displayed text.
+template <typename AddText, typename AddNumber> class ExportCells : public TextCells<AddText> {
+public:
+    ExportCells(DisplayText& display, AddText addText, AddNumber& addNumber)
+        : TextCells<AddText>(display, true, std::move(addText)), addNumber_(addNumber) {}
+
+    bool visit(const Cell& cell) override {
+        if (cell.kind == CellKind::Number && RunWidth(cell) == 1)
+            if (const std::optional<bool> going = addNumber_(cell))
+                return *going;
+        return this->pass(cell);
+    }
+
+private:
+    AddNumber& addNumber_;
 };
 
 // The export's text, written where it goes: room for a whole field is made at once, so that a
@@ -62,7 +85,7 @@ public:
     // Where up to `count` bytes may be written; ended() takes what was.
     char* room(std::size_t count) {
         if (bytes_.size() - size_ < count)
-            bytes_.resize(std::max(2 * bytes_.size(), size_ + count));
+            grow(count);
         return bytes_.data() + size_;
     }
     void ended(const char* at) { size_ = static_cast<std::size_t>(at - bytes_.data()); }
@@ -70,13 +93,7 @@ public:
     // A text field as the export shows it: in quotes, with its quotes doubled, when it holds a
     // tab, a line break or a quote.
     void putField(std::size_t tabs, std::string_view text) {
-        char* at = room(tabs + 2 * text.size() + 2);
-        if (tabs == 1) { // as between most cells
-            *at++ = '\t';
-        } else {
-            std::memset(at, '\t', tabs);
-            at += tabs;
-        }
+        char* at = PutTabs(room(tabs + 2 * text.size() + 2), tabs);
         // Four to sixteen bytes (most cells' texts) are copied as two words that overlap, a longer
         // text eight bytes at a time up to its last two: no branch hangs on the length to the
         // byte. A word with no byte below 0x0E (where TAB, LF and CR are) and no quote needs
@@ -116,9 +133,18 @@ public:
         ended(at + size);
     }
 
-private:
+    // The tabs before a field, at `at`; returns their end.
+    static char* PutTabs(char* at, std::size_t tabs) {
+        if (tabs == 1) { // as between most cells
+            *at = '\t';
+            return at + 1;
+        }
+        std::memset(at, '\t', tabs);
+        return at + tabs;
+    }
     static bool NeedsQuotes(char c) { return c == '\t' || c == '\r' || c == '\n' || c == '"'; }
 
+private:
     static char* PutQuoted(char* at, std::string_view text) {
         *at++ = '"';
         for (char c : text) {
@@ -128,6 +154,11 @@ private:
         }
         *at++ = '"';
         return at;
+    }
+
+    // Kept out of room(), which is then small enough to inline where a field is written.
+    [[gnu::noinline]] void grow(std::size_t count) {
+        bytes_.resize(std::max(2 * bytes_.size(), size_ + count));
     }
 
     std::string bytes_; // as long as the room made; size_ of it written
@@ -432,17 +463,15 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
             }
         }
     };
-    // Blank cells take part: the export runs to the last used row, as the used range does.
-    auto addCell = [&](std::uint32_t row, std::uint32_t col, std::string_view text) {
+    // Whether a field goes into the line of `row`: false once `blockWritten` asks to stop, and
+    // for a line that is full.
+    auto startField = [&](std::uint32_t row) {
         any = true;
-        if (row != lineRow) {
+        if (row != lineRow)
             endLinesThrough(row);
-            if (!going)
-                return false;
-        }
-        if (text.empty() || block.size() - lineStart >= kMaxExportLine)
-            return true;
-        block.putField(col - 1 - lineColumn, text);
+        return going && block.size() - lineStart < kMaxExportLine;
+    };
+    auto fieldAdded = [&](std::uint32_t col) {
         lineColumn = col - 1;
         if (block.size() - lineStart > kMaxExportLine) {
             std::size_t end = lineStart + kMaxExportLine;
@@ -451,11 +480,47 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
                 --end; // not inside a character
             block.cut(end);
         }
+    };
+    // Blank cells take part: the export runs to the last used row, as the used range does.
+    auto addCell = [&](std::uint32_t row, std::uint32_t col, std::string_view text) {
+        if (!startField(row) || text.empty())
+            return going;
+        block.putField(col - 1 - lineColumn, text);
+        fieldAdded(col);
+        return true;
+    };
+    // The style of the last number and whether its format can make a text that needs quotes;
+    // at first a style that a number would take the slow way.
+    std::uint32_t numberStyle = UINT32_MAX;
+    bool numberQuotes = true;
+    // A number that its format writes quickly (most numbers of most sheets) is written in place:
+    // no text of its own first, nor a look for quotes its format cannot make. Nullopt, having
+    // added nothing, for any other cell.
+    auto addNumber = [&](const Cell& cell) -> std::optional<bool> {
+        DisplayText& display = *source.display_;
+        if (cell.style != numberStyle) {
+            const std::bitset<256>& bytes = display.numberBounds(cell.style).bytes;
+            numberStyle = cell.style;
+            numberQuotes = bytes['\t'] || bytes['\r'] || bytes['\n'] || bytes['"'];
+        }
+        if (numberQuotes)
+            return std::nullopt;
+        if (!startField(cell.row))
+            return going;
+        const std::size_t tabs = cell.col - 1 - lineColumn;
+        char* const at = ExportText::PutTabs(block.room(tabs + NumberFormat::kQuickRoom), tabs);
+        const char* const end = display.numberQuicklyTo(cell, at);
+        if (!end)
+            return std::nullopt;
+        if (end != at) { // a text that shows nothing is no field
+            block.ended(end);
+            fieldAdded(cell.col);
+        }
         return true;
     };
     try {
         if (source.reader_) {
-            TextCells cells(*source.display_, true, addCell);
+            ExportCells cells(*source.display_, addCell, addNumber);
             source.reader_->readCells(source.index_, cells);
         } else {
             for (const auto& [at, value] : source.values_)

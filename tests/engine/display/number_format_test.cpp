@@ -664,10 +664,8 @@ std::vector<double> SpreadOfValues(const std::vector<TableCase>& cases) {
     return values;
 }
 
-// A cell is ruled out of a search by these bounds without its text being made: no text any
-// number shows may hold a byte outside them, nor be empty unless they allow it.
-TEST(NumberFormatBounds, HoldEveryTextTheFormatShows) {
-    std::vector<TableCase> cases = LoadTable();
+// The table's codes, the built-in ones and kMoreCodes.
+std::set<std::string> EveryCode(const std::vector<TableCase>& cases) {
     std::set<std::string> codes(std::begin(kMoreCodes), std::end(kMoreCodes));
     for (const TableCase& c : cases)
         codes.insert(c.format.rfind("builtin:", 0) == 0
@@ -675,6 +673,14 @@ TEST(NumberFormatBounds, HoldEveryTextTheFormatShows) {
                          : c.format);
     for (int id = 0; id <= 81; ++id)
         codes.insert(gq::BuiltInFormatCode(id));
+    return codes;
+}
+
+// A cell is ruled out of a search by these bounds without its text being made: no text any
+// number shows may hold a byte outside them, nor be empty unless they allow it.
+TEST(NumberFormatBounds, HoldEveryTextTheFormatShows) {
+    std::vector<TableCase> cases = LoadTable();
+    const std::set<std::string> codes = EveryCode(cases);
     const std::vector<double> values = SpreadOfValues(cases);
     int failures = 0;
     for (const std::string& code : codes) {
@@ -695,6 +701,56 @@ TEST(NumberFormatBounds, HoldEveryTextTheFormatShows) {
     }
     EXPECT_EQ(failures, 0) << "over " << codes.size() << " codes and " << values.size()
                            << " values";
+}
+
+// The text export writes a number's quick text in place of its formatted text: it must be the
+// same, byte for byte, and stay within its room; and the common formats must take that path.
+TEST(NumberFormat, TheQuickTextIsTheFormattedText) {
+    std::vector<TableCase> cases = LoadTable();
+    std::set<std::string> codes = EveryCode(cases);
+    codes.insert({"\"0123456789abcdef\"#,##0.00\"0123456789abcdef\"", "\"0123456789abcdefg\"0",
+                  "0\"0123456789abcdefg\"", "0.00;(0.00)", "yyyy-mm-dd hh:mm:ss", "#,#00,000.0",
+                  "000.000000000000000000", "#.000000", "0.0,,\" M\""});
+    std::vector<double> values = SpreadOfValues(cases);
+    values.insert(values.end(), {123456789012345.6, 99999999999999.99, 1e19, 0.125, 2.675, 1.005});
+    constexpr std::size_t kRoom = gq::NumberFormat::kQuickRoom;
+    int failures = 0;
+    std::size_t quick = 0;
+    for (const std::string& code : codes) {
+        gq::NumberFormat format(code);
+        for (double value : values) {
+            for (bool date1904 : {false, true}) {
+                char room[kRoom + 64];
+                std::memset(room, '~', sizeof room);
+                const char* end = format.formatQuicklyTo(value, date1904, room);
+                const std::string text = end ? std::string(room, end - room) : "-";
+                const bool past = std::string_view(room + kRoom, 64) != std::string(64, '~');
+                const std::string shown = format.formatNumber(value, date1904);
+                quick += end != nullptr;
+                if ((past || (end && text != shown)) && ++failures <= 20)
+                    ADD_FAILURE() << "format [" << code << "], " << value
+                                  << (date1904 ? " (1904)" : "") << ": shows [" << shown
+                                  << "], quickly [" << text << "]"
+                                  << (past ? ", written past its room" : "");
+            }
+        }
+    }
+    EXPECT_EQ(failures, 0) << "of " << quick << " quick texts";
+    auto quickly = [](const char* code, double value, bool date1904 = false) {
+        char room[kRoom];
+        return gq::NumberFormat(code).formatQuicklyTo(value, date1904, room) != nullptr;
+    };
+    for (const char* code : {"#,##0.00", "0.00%", "0", "#", "\"$\"#,##0.00\" due\"",
+                             "\"0123456789abcdef\"0", "yyyy-mm-dd", "hh:mm:ss", "dd.mm.yy hh:mm"})
+        EXPECT_TRUE(quickly(code, 45000.25)) << code;
+    EXPECT_TRUE(quickly("0.00;(0.00)", -2));
+    EXPECT_TRUE(quickly("yyyy-mm-dd", -1, true));
+    for (const char* code :
+         {"General", "# ?/?", "0.00E+00", "d-mmm-yy", "h:mm AM/PM", "m/d", "hh:mm:ss.0", "[h]:mm",
+          "\"0123456789abcdefg\"0", "0.0,,\" millions of them\""})
+        EXPECT_FALSE(quickly(code, 45000.25)) << code;
+    EXPECT_FALSE(quickly("yyyy-mm-dd", -1));
+    EXPECT_FALSE(quickly("0.00", std::nan("")));
 }
 
 std::string BoundsOf(const char* code) {
