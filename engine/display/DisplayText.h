@@ -37,11 +37,10 @@ public:
         textOf(cell, scratch);
         return scratch;
     }
-    // The displayed text of a number cell written at `out` (NumberFormat::kQuickRoom bytes) when
-    // its format writes it quickly (NumberFormat::formatQuicklyTo); nullptr when it does not.
-    char* numberQuicklyTo(const Cell& cell, char* out) {
-        return formatOf(cell.style).formatQuicklyTo(cell.number, styles_.date1904, out);
-    }
+    // The format that shows the numbers of a style, and the date system it shows them in: for a
+    // caller that writes many numbers itself (NumberFormat::formatQuicklyTo).
+    const NumberFormat& numberFormatOf(std::uint32_t style) { return formatOf(style); }
+    bool date1904() const { return styles_.date1904; }
     // Whether the cell shows the text it holds, unchanged and whole.
     bool showsOwnText(const Cell& cell) {
         return cell.kind == CellKind::String && cell.text.size() <= kMaxCellChars &&

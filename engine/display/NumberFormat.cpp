@@ -1195,9 +1195,74 @@ std::uint64_t DropDigitsRounding(std::uint64_t m, int drop, std::index_sequence<
 // Room that PlainDigits needs: it copies pieces of a fixed size, which may pass the text's end.
 constexpr std::size_t kPlainDigitsRoom = 128;
 
+// How many decimal digits `value` has; none for 0.
+[[gnu::always_inline]] inline int DigitCount(std::uint64_t value) {
+    static constexpr auto kPowers = [] {
+        std::array<std::uint64_t, 20> powers{};
+        powers[0] = 1;
+        for (std::size_t i = 1; i < powers.size(); ++i)
+            powers[i] = 10 * powers[i - 1];
+        return powers;
+    }();
+    // The bits' count times log10(2) is at most one short.
+    const auto digits = static_cast<std::size_t>(std::bit_width(value)) * 1233 >> 12;
+    return static_cast<int>(digits) + (value >= kPowers[digits]);
+}
+
+// The eight decimal digits of `value` (below 10^8), zeros first, as a word's bytes in memory
+// order (a little-endian word, as ByteWords takes text): its halves, then their pairs, then the
+// pairs' digits, each split in every lane of the word at once by a multiplication and a shift.
+[[gnu::always_inline]] inline std::uint64_t EightDigits(std::uint64_t value) {
+    const std::uint64_t halves = value / 10000 | value % 10000 << 32;
+    const std::uint64_t highs = (halves * 10486 >> 20) & 0x0000007F0000007Full; // a half / 100
+    const std::uint64_t pairs = highs | (halves - 100 * highs) << 16;
+    const std::uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000Full; // a pair / 10
+    return (tens | (pairs - 10 * tens) << 8) + 0x3030303030303030ull;
+}
+
+// Stores a word's bytes at `at`: eight, of which the caller keeps as many as it counts.
+void PutWord(char* at, std::uint64_t word) {
+    std::memcpy(at, &word, 8);
+}
+
+// PlainDigits for most values: at most eight digits shown, made in a word and written from it in
+// pieces of eight bytes (past the text's end too). Nullptr, having written nothing, for others.
+[[gnu::always_inline]] inline char* FewPlainDigits(const Section& sec, std::uint64_t units,
+                                                   char* at) {
+    const int shown = std::max(DigitCount(units), sec.fracCount + sec.plainZeros);
+    if (shown == 0 || shown > 8)
+        return nullptr;
+    std::uint64_t word = EightDigits(units) >> 8 * (8 - shown);
+    const int whole = shown - sec.fracCount;
+    if (sec.grouping && whole > 3) {
+        const int first = whole % 3 == 0 ? 3 : whole % 3;
+        PutWord(at, word);
+        at += first;
+        word >>= 8 * first;
+        for (int left = whole - first; left > 0; left -= 3) {
+            *at = ',';
+            PutWord(at + 1, word);
+            at += 4;
+            word >>= 24;
+        }
+    } else {
+        PutWord(at, word);
+        at += whole;
+        word = word >> 4 * whole >> 4 * whole; // all eight bytes when whole is 8
+    }
+    if (sec.plainPoint) {
+        *at = '.';
+        PutWord(at + 1, word);
+        at += 1 + sec.fracCount;
+    }
+    return at;
+}
+
 // The digits of a section of the usual shape for `units` (from PlainUnits), with their
 // separators, the point and the fraction, at `at`; returns their end.
 [[gnu::always_inline]] inline char* PlainDigits(const Section& sec, std::uint64_t units, char* at) {
+    if (char* end = FewPlainDigits(sec, units, at))
+        return end;
     // The digits right-aligned over zeros, as many as the fraction and the '0' placeholders take
     // (at most 48); room after them, so that runs of them are copied in pieces of a fixed size
     // (what is copied past the text is never used).
@@ -1487,7 +1552,8 @@ struct CivilDate {
 }
 
 // The number a field of these roles shows: the year whole, the hour on the 24-hour clock.
-std::uint64_t ClockField(Role role, const CivilDate& date, std::uint64_t seconds) {
+[[gnu::always_inline]] inline std::uint64_t ClockField(Role role, const CivilDate& date,
+                                                       std::uint64_t seconds) {
     switch (role) {
     case Role::Year2:
         return static_cast<std::uint64_t>(date.year % 100);

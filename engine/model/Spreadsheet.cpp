@@ -135,9 +135,9 @@ public:
 
     // The tabs before a field, at `at`; returns their end.
     static char* PutTabs(char* at, std::size_t tabs) {
-        if (tabs == 1) { // as between most cells
+        if (tabs <= 1) { // as between most cells, and before a line's first
             *at = '\t';
-            return at + 1;
+            return at + tabs;
         }
         std::memset(at, '\t', tabs);
         return at + tabs;
@@ -489,9 +489,10 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
         fieldAdded(col);
         return true;
     };
-    // The style of the last number and whether its format can make a text that needs quotes;
-    // at first a style that a number would take the slow way.
+    // The style of the last number, its format, and whether that can make a text that needs
+    // quotes; at first a style that a number would take the slow way.
     std::uint32_t numberStyle = UINT32_MAX;
+    const NumberFormat* numberFormat = nullptr;
     bool numberQuotes = true;
     // A number that its format writes quickly (most numbers of most sheets) is written in place:
     // no text of its own first, nor a look for quotes its format cannot make. Nullopt, having
@@ -501,6 +502,7 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
         if (cell.style != numberStyle) {
             const std::bitset<256>& bytes = display.numberBounds(cell.style).bytes;
             numberStyle = cell.style;
+            numberFormat = &display.numberFormatOf(cell.style);
             numberQuotes = bytes['\t'] || bytes['\r'] || bytes['\n'] || bytes['"'];
         }
         if (numberQuotes)
@@ -509,7 +511,7 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
             return going;
         const std::size_t tabs = cell.col - 1 - lineColumn;
         char* const at = ExportText::PutTabs(block.room(tabs + NumberFormat::kQuickRoom), tabs);
-        const char* const end = display.numberQuicklyTo(cell, at);
+        const char* const end = numberFormat->formatQuicklyTo(cell.number, display.date1904(), at);
         if (!end)
             return std::nullopt;
         if (end != at) { // a text that shows nothing is no field

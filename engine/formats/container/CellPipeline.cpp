@@ -162,6 +162,7 @@ public:
             return false;
         batch = std::move(queue_.front());
         queue_.pop_front();
+        queued_.store(queue_.size(), std::memory_order_relaxed);
         // Under the lock, before finish(): a thread that has ended is no longer there to be
         // moved, and a move asked of it would move the caller.
         if (!finished_)
@@ -172,10 +173,15 @@ public:
 
     void watch(pthread_t producer) { apart_.watch(producer); }
 
+    // Consumer side: whether no batch waits behind the one it has, which is when it has time to
+    // spare. Without the lock: a stale answer costs a chunk inflated a little early or late.
+    bool caughtUp() const { return queued_.load(std::memory_order_relaxed) == 0; }
+
     void cancel() {
         std::lock_guard lock(mutex_);
         cancelled_ = true;
         queue_.clear();
+        queued_.store(0, std::memory_order_relaxed);
         changed_.notify_all();
     }
 
@@ -197,6 +203,7 @@ private:
             return false;
         if (!current_.cells.empty())
             queue_.push_back(std::move(current_));
+        queued_.store(queue_.size(), std::memory_order_relaxed);
         // A batch used before is filled again: a new one would first touch its pages again,
         // which costs more than the parse of their cells.
         if (!spare_.empty()) {
@@ -230,7 +237,8 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Batch> queue_;
-    std::vector<Batch> spare_; // handed back by the consumer
+    std::atomic<std::size_t> queued_ = 0; // queue_.size(), for the consumer's look without the lock
+    std::vector<Batch> spare_;            // handed back by the consumer
     bool finished_ = false;
     std::atomic<bool> cancelled_ = false;
     std::exception_ptr failure_;
@@ -276,6 +284,8 @@ bool ReadAheadPays(const CellVisitor& visitor) {
 
 void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor,
                bool overlap, ByteStream* ahead) {
+    // How often the consumer looks whether to inflate ahead: a sixteenth of a batch.
+    constexpr std::size_t kCellsPerLook = Pipe::kBatchCells / 16;
     if (!overlap)
         return ProduceDirectly(produce, visitor);
     Pipe pipe(ahead);
@@ -293,9 +303,19 @@ void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisito
     bool more = true;
     try {
         Batch batch;
+        std::size_t sinceLook = 0;
         while (more && pipe.take(batch)) {
             const char* text = batch.texts.data();
             for (Cell& cell : batch.cells) {
+                // A consumer that keeps up has time to spare between batches, but the producer
+                // takes a chunk ahead of it in that time only as long as one is inflated: it then
+                // inflates the next itself, or waits for the consumer's. So the consumer, while
+                // no batch waits, inflates ahead now and then as it goes, not only when it waits.
+                if (ahead && ++sinceLook == kCellsPerLook) {
+                    sinceLook = 0;
+                    if (pipe.caughtUp())
+                        ahead->fillAhead();
+                }
                 if (cell.sharedString == kNotShared) {
                     cell.text = std::string_view(text, cell.text.size());
                     text += cell.text.size();

@@ -355,6 +355,11 @@ TEST(NumberFormat, TheUsualShapesShowFifteenDigitsRoundedHalfUp) {
     std::vector<double> values = {0,     0.5,        2.675, 1.005,   0.125,
                                   9.995, 999999.995, 1e-7,  0.00049, 123456789012345.6,
                                   1e15,  4.5e-8};
+    // Each count of digits shown, and the step from one count to the next: a value is written
+    // from a word of eight digits when it shows at most eight, the longer way past that.
+    for (double power = 1e-6; power <= 1e13; power *= 10)
+        for (double near : {power, power - power / 1e7, 9.5 * power / 10, 0.999 * power})
+            values.push_back(near);
     for (int i = 0; i < 20000; ++i) {
         values.push_back(static_cast<double>(random() % 100000000) / 100);
         values.push_back(static_cast<double>(random() % 100000) / 100000);

@@ -120,7 +120,8 @@ TEST(CellPipeline, LongTextsAreHeldAFewMegabytesAtATimeAndSharedOnesNotCopied) {
 
 // A large part read through the pipe, with its threads inflating ahead while they would wait for
 // each other: every byte arrives in order, and a slow visitor and a fast one each leave a side
-// waiting that reads ahead.
+// waiting that reads ahead. A fast visitor, which keeps up with the producer, also reads ahead
+// between the cells of a batch, not only between batches.
 TEST(CellPipeline, ThreadsThatWouldWaitInflateThePartAheadOfItsReader) {
     gqtest::TempDir dir;
     const std::string path = dir.path("large.xlsx");
@@ -136,31 +137,44 @@ TEST(CellPipeline, ThreadsThatWouldWaitInflateThePartAheadOfItsReader) {
     const std::string whole = package.read(part);
     ASSERT_GE(whole.size(), gq::ZipPackage::kReadAheadMinBytes);
 
-    // Counts the pieces read ahead by the pipe's threads (not by the reader for itself).
+    // Counts the pieces read ahead by the pipe's threads (not by the reader for itself), and the
+    // calls the visitor's thread makes inside a batch: where the cells it has had are not a
+    // whole number of batches (each of 64-byte cells is full).
+    const std::thread::id caller = std::this_thread::get_id();
+    std::size_t visited = 0;
     class CountingAhead : public gq::ByteStream {
     public:
-        explicit CountingAhead(gq::ByteStream& inner) : inner_(inner) {}
+        CountingAhead(gq::ByteStream& inner, std::thread::id caller, const std::size_t& visited)
+            : inner_(inner), caller_(caller), visited_(visited) {}
         std::size_t read(char* buffer, std::size_t size) override {
             return inner_.read(buffer, size);
         }
         bool fillAhead() override {
             const bool filled = inner_.fillAhead();
             helped += filled;
+            if (std::this_thread::get_id() == caller_ && visited_ % 4096 != 0)
+                ++insideBatches;
             return filled;
         }
         std::atomic<int> helped = 0;
+        int insideBatches = 0;
 
     private:
         gq::ByteStream& inner_;
+        std::thread::id caller_;
+        const std::size_t& visited_;
     };
     for (bool slowVisitor : {false, true}) {
         auto input = package.stream(part, gq::ReadAhead::IdleThreads);
-        CountingAhead ahead(*input);
+        visited = 0;
+        CountingAhead ahead(*input, caller, visited);
         std::string got;
         class Appending : public gq::CellVisitor {
         public:
-            Appending(std::string& out, bool slow) : out_(out), slow_(slow) {}
+            Appending(std::string& out, bool slow, std::size_t& visited)
+                : out_(out), slow_(slow), visited_(visited) {}
             bool visit(const gq::Cell& cell) override {
+                ++visited_;
                 out_.append(cell.text);
                 if (slow_ && out_.size() % 4096 == 0)
                     std::this_thread::sleep_for(std::chrono::microseconds(20));
@@ -170,7 +184,8 @@ TEST(CellPipeline, ThreadsThatWouldWaitInflateThePartAheadOfItsReader) {
         private:
             std::string& out_;
             bool slow_;
-        } visitor(got, slowVisitor);
+            std::size_t& visited_;
+        } visitor(got, slowVisitor, visited);
         gq::PipeCells(
             [&](gq::CellVisitor& sink) {
                 char piece[64];
@@ -185,6 +200,9 @@ TEST(CellPipeline, ThreadsThatWouldWaitInflateThePartAheadOfItsReader) {
             visitor, true, &ahead);
         EXPECT_TRUE(got == whole) << "slow visitor " << slowVisitor;
         EXPECT_GT(ahead.helped, 0) << "slow visitor " << slowVisitor;
+        if (!slowVisitor) {
+            EXPECT_GT(ahead.insideBatches, 0);
+        }
     }
 }
 
