@@ -1226,7 +1226,9 @@ void PutWord(char* at, std::uint64_t word) {
 }
 
 // PlainDigits for most values: at most eight digits shown, made in a word and written from it in
-// pieces of eight bytes (past the text's end too). Nullptr, having written nothing, for others.
+// pieces of eight bytes (past the text's end too). The digits never pass through memory, where a
+// copy of bytes just stored in pieces of two waits for those stores. Nullptr, having written
+// nothing, for other values.
 [[gnu::always_inline]] inline char* FewPlainDigits(const Section& sec, std::uint64_t units,
                                                    char* at) {
     const int shown = std::max(DigitCount(units), sec.fracCount + sec.plainZeros);
