@@ -14,7 +14,8 @@ namespace gq {
 // the caller after the cells before it, unless the visitor stopped first. Without `overlap`,
 // `produce` runs on the calling thread and pushes straight to `visitor`: for a small part a thread
 // costs more than it saves. Either thread, while it would wait for the other, reads `ahead` ahead
-// of the producer (ByteStream::fillAhead).
+// of the producer (ByteStream::fillAhead); the calling thread also now and then between cells, as
+// long as it keeps up with the producer.
 void PipeCells(const std::function<void(CellVisitor& sink)>& produce, CellVisitor& visitor,
                bool overlap = true, ByteStream* ahead = nullptr);
 
