@@ -1166,10 +1166,11 @@ std::uint64_t DropDigitsRounding(std::uint64_t m, int drop, std::index_sequence<
     if (const int scale = sec.shift + sec.fracCount; scale >= 0 && scale <= 22) {
         const double scaled = magnitude * kExactPowersOfTen[scale];
         if (scaled < 0x1p40) {
-            const auto whole = static_cast<std::uint64_t>(scaled);
+            // Signed: below 2^40 either way, and the processor converts signed without a branch.
+            const auto whole = static_cast<std::int64_t>(scaled);
             const double fraction = scaled - static_cast<double>(whole);
             if (std::fabs(fraction - 0.5) > 0.01) {
-                units = whole + (fraction > 0.5);
+                units = static_cast<std::uint64_t>(whole) + (fraction > 0.5);
                 return true;
             }
         }
