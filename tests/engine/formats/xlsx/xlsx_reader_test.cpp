@@ -309,6 +309,38 @@ TEST(TextExport, WritesRowsFromColumnAWithQuotesAndCrLf) {
         "\x0b\x0c only controls below 0x0E\r\n\"a\"\"b\"\t\"x\ty\"\t\x01z\r\n");
 }
 
+// Numbers go into the export as the cell shows them, written in place where their format allows:
+// grouped, percent and dated; one shown as nothing is no field; one whose format shows a quote is
+// quoted; formats of other shapes and a date outside the calendar take the long way.
+TEST(TextExport, NumbersAreWrittenAsShownWhereverTheyStand) {
+    gqtest::TempDir dir;
+    std::string path = dir.path("numbers.xlsx");
+    gqtest::WriteXlsx(path, [](lxw_workbook* workbook) {
+        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+        auto format = [&](const char* code) {
+            lxw_format* made = workbook_add_format(workbook);
+            format_set_num_format(made, code);
+            return made;
+        };
+        worksheet_write_number(sheet, 0, 0, 1234567.891, format("#,##0.00"));
+        worksheet_write_number(sheet, 0, 1, -123456.78, format("#,##0.00"));
+        worksheet_write_number(sheet, 0, 2, 0.25, format("0.00%"));
+        worksheet_write_number(sheet, 0, 4, 45000.5, format("yyyy-mm-dd hh:mm"));
+        worksheet_write_number(sheet, 1, 0, 0, format("#"));
+        worksheet_write_number(sheet, 1, 2, -2, format("0.00;(0.00)"));
+        worksheet_write_number(sheet, 1, 4, 3, format("0\\\"\" inches\""));
+        worksheet_write_number(sheet, 2, 0, 1.0 / 3, nullptr);
+        worksheet_write_number(sheet, 2, 1, 1.5, format("# ?/?"));
+        worksheet_write_number(sheet, 2, 2, -45000, format("yyyy-mm-dd"));
+    });
+    gq::Workbook workbook(path);
+    std::string out = dir.path("numbers.txt");
+    workbook.saveAs(out, gq::FileFormat::TextTabDelimited, workbook.worksheets()[0].get());
+    EXPECT_EQ(gqtest::ReadFile(out), "1,234,567.89\t-123,456.78\t25.00%\t\t2023-03-15 12:00\r\n"
+                                     "\t\t(2.00)\t\t\"3\"\" inches\"\r\n"
+                                     "0.333333333\t1 1/2\t########\r\n");
+}
+
 // Texts of every length up to a few words, plain and with a quote, TAB, CR or LF at each place:
 // the copy takes short texts in overlapping pieces whose sizes hang on the length.
 TEST(TextExport, AQuoteOrBreakAnywhereInATextOfAnyLengthIsQuoted) {
@@ -359,6 +391,9 @@ TEST(TextExport, ALineIsCutAtItsBoundAndTheRowsAfterItFollow) {
         lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
         for (int col = 0; col < 300; ++col)
             worksheet_write_string(sheet, 0, col, cell.c_str(), nullptr);
+        // Numbers past the bound, written in place, are left out as texts are.
+        for (int col = 300; col < 310; ++col)
+            worksheet_write_number(sheet, 0, col, col, nullptr);
         worksheet_write_string(sheet, 1, 0, "after", nullptr);
     });
     gq::Workbook workbook(path);
