@@ -1166,11 +1166,13 @@ std::uint64_t DropDigitsRounding(std::uint64_t m, int drop, std::index_sequence<
     if (const int scale = sec.shift + sec.fracCount; scale >= 0 && scale <= 22) {
         const double scaled = magnitude * kExactPowersOfTen[scale];
         if (scaled < 0x1p40) {
-            // Signed: below 2^40 either way, and the processor converts signed without a branch.
-            const auto whole = static_cast<std::int64_t>(scaled);
-            const double fraction = scaled - static_cast<double>(whole);
-            if (std::fabs(fraction - 0.5) > 0.01) {
-                units = static_cast<std::uint64_t>(whole) + (fraction > 0.5);
+            // Added to 2^52, the value is rounded to a whole number by the addition itself, which
+            // then stands in the low bits: a few steps, where a conversion to an integer and
+            // back is many more, one after the other, for each number. Further than 0.01 from a
+            // half, the nearest whole number is the one rounded half up.
+            const double rounded = scaled + 0x1p52;
+            if (std::fabs(scaled - (rounded - 0x1p52)) < 0.49) {
+                units = std::bit_cast<std::uint64_t>(rounded) & ((1ull << 52) - 1);
                 return true;
             }
         }
