@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -489,29 +490,34 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
         fieldAdded(col);
         return true;
     };
-    // The style of the last number, its format, and whether that can make a text that needs
-    // quotes; at first a style that a number would take the slow way.
-    std::uint32_t numberStyle = UINT32_MAX;
-    const NumberFormat* numberFormat = nullptr;
-    bool numberQuotes = true;
+    // Numbers' styles as last met, each with its format and whether that can make a text that
+    // needs quotes: a few slots, as the columns of a sheet take turns with a few styles. A slot
+    // starts with a style that a number would take the slow way.
+    struct NumberStyle {
+        std::uint32_t style = UINT32_MAX;
+        const NumberFormat* format = nullptr;
+        bool quotes = true;
+    };
+    std::array<NumberStyle, 16> numberStyles;
     // A number that its format writes quickly (most numbers of most sheets) is written in place:
     // no text of its own first, nor a look for quotes its format cannot make. Nullopt, having
     // added nothing, for any other cell.
     auto addNumber = [&](const Cell& cell) -> std::optional<bool> {
         DisplayText& display = *source.display_;
-        if (cell.style != numberStyle) {
+        NumberStyle& known = numberStyles[cell.style % numberStyles.size()];
+        if (known.style != cell.style) {
             const std::bitset<256>& bytes = display.numberBounds(cell.style).bytes;
-            numberStyle = cell.style;
-            numberFormat = &display.numberFormatOf(cell.style);
-            numberQuotes = bytes['\t'] || bytes['\r'] || bytes['\n'] || bytes['"'];
+            known.style = cell.style;
+            known.format = &display.numberFormatOf(cell.style);
+            known.quotes = bytes['\t'] || bytes['\r'] || bytes['\n'] || bytes['"'];
         }
-        if (numberQuotes)
+        if (known.quotes)
             return std::nullopt;
         if (!startField(cell.row))
             return going;
         const std::size_t tabs = cell.col - 1 - lineColumn;
         char* const at = ExportText::PutTabs(block.room(tabs + NumberFormat::kQuickRoom), tabs);
-        const char* const end = numberFormat->formatQuicklyTo(cell.number, display.date1904(), at);
+        const char* const end = known.format->formatQuicklyTo(cell.number, display.date1904(), at);
         if (!end)
             return std::nullopt;
         if (end != at) { // a text that shows nothing is no field
