@@ -143,9 +143,9 @@ public:
         std::memset(at, '\t', tabs);
         return at + tabs;
     }
-    static bool NeedsQuotes(char c) { return c == '\t' || c == '\r' || c == '\n' || c == '"'; }
 
 private:
+    static bool NeedsQuotes(char c) { return c == '\t' || c == '\r' || c == '\n' || c == '"'; }
     static char* PutQuoted(char* at, std::string_view text) {
         *at++ = '"';
         for (char c : text) {
