@@ -261,7 +261,32 @@ constexpr std::string_view kGeneralCharacters = "0123456789.-E+";
 
 // General as it appears in a standard-width column: at most 11 characters for the magnitude,
 // fixed notation from 1E-4 up to 11 integer digits, scientific otherwise.
-void AppendGeneral(std::string& out, double value) {
+// Appends at a place with room enough, as to a string: a text of a known bound is written
+// straight where it goes, without a check of the room at every byte.
+struct Cursor {
+    char* at;
+    Cursor& operator+=(char c) {
+        *at++ = c;
+        return *this;
+    }
+    Cursor& operator+=(std::string_view piece) {
+        append(piece.data(), piece.size());
+        return *this;
+    }
+    void append(const char* bytes, std::size_t count) {
+        std::memcpy(at, bytes, count);
+        at += count;
+    }
+    void append(std::size_t count, char c) {
+        std::memset(at, c, count);
+        at += count;
+    }
+};
+
+// The most bytes WriteGeneral writes ("-1.2346E+100", "-0.0001234568").
+constexpr std::size_t kMaxGeneralBytes = 16;
+
+template <typename Out> void WriteGeneral(Out& out, double value) {
     if (!std::isfinite(value)) {
         out += "#NUM!";
         return;
@@ -305,6 +330,13 @@ void AppendGeneral(std::string& out, double value) {
     }
     out += d.exp < 0 ? "E-" : "E+";
     AppendUnsigned(out, static_cast<std::uint64_t>(d.exp < 0 ? -d.exp : d.exp), 2);
+}
+
+void AppendGeneral(std::string& out, double value) {
+    char text[kMaxGeneralBytes];
+    Cursor cursor{text};
+    WriteGeneral(cursor, value);
+    out.append(text, static_cast<std::size_t>(cursor.at - text));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1952,9 +1984,18 @@ bool ShowsDay(double value, double magnitude, bool date1904) {
     return at + sec.plainAfter.size();
 }
 
+bool NumberFormat::writesQuickly() const {
+    return impl_->general ||
+           std::any_of(impl_->sections.begin(), impl_->sections.begin() + impl_->numberSections,
+                       [](const Section& sec) { return sec.quick; });
+}
+
 char* NumberFormat::formatQuicklyTo(double value, bool date1904, char* out) const {
-    if (impl_->general || !std::isfinite(value))
-        return nullptr;
+    if (impl_->general || !std::isfinite(value)) {
+        Cursor cursor{out};
+        WriteGeneral(cursor, value);
+        return cursor.at;
+    }
     bool addSign = false;
     const Section* sec = impl_->choose(value, addSign);
     const double magnitude = std::fabs(value);

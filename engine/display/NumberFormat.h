@@ -29,10 +29,14 @@ public:
     // The room formatQuicklyTo takes: its text and bytes past it that it may write over.
     static constexpr std::size_t kQuickRoom = 192;
     // The same text written at `out` (kQuickRoom bytes) for the values the format writes without
-    // a string of its own: most of a format like "#,##0.00" or "0.0%", and every date and time
-    // (that shows a day) of one whose fields are all two digits and a four-digit year. Returns
-    // the text's end; nullptr for any other value or format, having written nothing that counts.
+    // a string of its own: every value of General, most of a format like "#,##0.00" or "0.0%",
+    // and every date and time (that shows a day) of one whose fields are all two digits and a
+    // four-digit year. Returns the text's end; nullptr for any other value or format, having
+    // written nothing that counts.
     char* formatQuicklyTo(double value, bool date1904, char* out) const;
+    // Whether formatQuicklyTo writes the text of any value: false for fractions, scientific
+    // notation, names of months and the like.
+    bool writesQuickly() const;
     // The bounds of formatNumber's text for every finite value, in either date system.
     TextBounds numberTextBounds() const;
     // A string cell shown through the format's text section ("@"); the text itself when none.

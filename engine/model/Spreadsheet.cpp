@@ -490,18 +490,18 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
         fieldAdded(col);
         return true;
     };
-    // Numbers' styles as last met, each with its format and whether that can make a text that
-    // needs quotes: a few slots, as the columns of a sheet take turns with a few styles. A slot
-    // starts with a style that a number would take the slow way.
+    // Numbers' styles as last met, each with its format and whether that writes them quickly
+    // into a text that never needs quotes: a few slots, as the columns of a sheet take turns with
+    // a few styles. A slot starts with a style that a number would take the slow way.
     struct NumberStyle {
         std::uint32_t style = UINT32_MAX;
         const NumberFormat* format = nullptr;
-        bool quotes = true;
+        bool quick = false;
     };
     std::array<NumberStyle, 16> numberStyles;
     // A number that its format writes quickly (most numbers of most sheets) is written in place:
     // no text of its own first, nor a look for quotes its format cannot make. Nullopt, having
-    // added nothing, for any other cell.
+    // added nothing, for any other cell, soon for one of a format that writes none quickly.
     auto addNumber = [&](const Cell& cell) -> std::optional<bool> {
         DisplayText& display = *source.display_;
         NumberStyle& known = numberStyles[cell.style % numberStyles.size()];
@@ -509,9 +509,10 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
             const std::bitset<256>& bytes = display.numberBounds(cell.style).bytes;
             known.style = cell.style;
             known.format = &display.numberFormatOf(cell.style);
-            known.quotes = bytes['\t'] || bytes['\r'] || bytes['\n'] || bytes['"'];
+            known.quick = known.format->writesQuickly() && !bytes['\t'] && !bytes['\r'] &&
+                          !bytes['\n'] && !bytes['"'];
         }
-        if (known.quotes)
+        if (!known.quick)
             return std::nullopt;
         if (!startField(cell.row))
             return going;

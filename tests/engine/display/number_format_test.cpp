@@ -745,17 +745,20 @@ TEST(NumberFormat, TheQuickTextIsTheFormattedText) {
         char room[kRoom];
         return gq::NumberFormat(code).formatQuicklyTo(value, date1904, room) != nullptr;
     };
-    for (const char* code : {"#,##0.00", "0.00%", "0", "#", "\"$\"#,##0.00\" due\"",
-                             "\"0123456789abcdef\"0", "yyyy-mm-dd", "hh:mm:ss", "dd.mm.yy hh:mm"})
+    for (const char* code : {"General", "#,##0.00", "0.00%", "0", "#", "\"$\"#,##0.00\" due\"",
+                             "\"0123456789abcdef\"0", "yyyy-mm-dd", "hh:mm:ss", "dd.mm.yy hh:mm"}) {
         EXPECT_TRUE(quickly(code, 45000.25)) << code;
+        EXPECT_TRUE(gq::NumberFormat(code).writesQuickly()) << code;
+    }
     EXPECT_TRUE(quickly("0.00;(0.00)", -2));
     EXPECT_TRUE(quickly("yyyy-mm-dd", -1, true));
     for (const char* code :
-         {"General", "# ?/?", "0.00E+00", "d-mmm-yy", "h:mm AM/PM", "m/d", "hh:mm:ss.0", "[h]:mm",
-          "\"0123456789abcdefg\"0", "0.0,,\" millions of them\""})
+         {"# ?/?", "0.00E+00", "d-mmm-yy", "h:mm AM/PM", "m/d", "hh:mm:ss.0", "[h]:mm",
+          "\"0123456789abcdefg\"0", "0.0,,\" millions of them\"", "General\" kg\""}) {
         EXPECT_FALSE(quickly(code, 45000.25)) << code;
+        EXPECT_FALSE(gq::NumberFormat(code).writesQuickly()) << code;
+    }
     EXPECT_FALSE(quickly("yyyy-mm-dd", -1));
-    EXPECT_FALSE(quickly("0.00", std::nan("")));
 }
 
 std::string BoundsOf(const char* code) {
