@@ -283,7 +283,7 @@ struct Cursor {
     }
 };
 
-// The most bytes WriteGeneral writes ("-1.2346E+100", "-0.0001234568").
+// Room for what WriteGeneral writes: at most 12 bytes ("-1.2346E+100", "-0.000123457").
 constexpr std::size_t kMaxGeneralBytes = 16;
 
 template <typename Out> void WriteGeneral(Out& out, double value) {
