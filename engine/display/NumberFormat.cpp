@@ -1351,7 +1351,9 @@ bool RenderPlainNumber(const Section& sec, double magnitude, std::string& out) {
 }
 
 void RenderNumber(const Section& sec, double magnitude, std::string& out) {
-    if (sec.plainZeros >= 0 && RenderPlainNumber(sec, magnitude, out))
+    // A quick section comes here only when QuickText found no units for the value: they are not
+    // looked for again.
+    if (sec.plainZeros >= 0 && !sec.quick && RenderPlainNumber(sec, magnitude, out))
         return;
     Decimal d = ToDecimal(magnitude);
     if (!d.zero())
