@@ -1,13 +1,9 @@
 #include "Printer.h"
 
-#include "ByteWords.h"
 #include "CaseMapping.h"
+#include "Escapes.h"
 
 #include <unistd.h>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <algorithm>
 #include <array>
@@ -28,16 +24,6 @@ constexpr const char* kFileColor = "35";
 constexpr const char* kLocationColor = "32";
 constexpr const char* kSeparatorColor = "36";
 constexpr const char* kMatchColor = "01;31";
-
-// What a column's TAB, CR, LF and backslash become after their backslash; 0 for the others.
-constexpr std::array<char, 256> kEscapes = [] {
-    std::array<char, 256> escapes{};
-    escapes['\t'] = 't';
-    escapes['\r'] = 'r';
-    escapes['\n'] = 'n';
-    escapes['\\'] = '\\';
-    return escapes;
-}();
 
 constexpr std::string_view kEndColor = "\33[m\33[K";
 // The bytes that colouring adds around one text, at most.
@@ -60,50 +46,8 @@ public:
         std::memcpy(at_, text.data(), text.size());
         at_ += text.size();
     }
-    // At most twice the text's bytes, taken sixteen or eight at a time: the bytes before the
-    // first that may need escaping (below 0x0E, where TAB, LF and CR are, or a backslash) go as
-    // they are.
-    void putEscaped(std::string_view text) {
-        std::size_t i = 0;
-#if defined(__SSE2__)
-        const __m128i highestLow = _mm_set1_epi8(0x0D), backslash = _mm_set1_epi8('\\');
-        while (i + 16 <= text.size()) {
-            const __m128i bytes =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-            const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, highestLow), bytes);
-            const int marks =
-                _mm_movemask_epi8(_mm_or_si128(low, _mm_cmpeq_epi8(bytes, backslash)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(at_), bytes);
-            if (!marks) {
-                at_ += 16;
-                i += 16;
-                continue;
-            }
-            const auto plain =
-                static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(marks)));
-            at_ += plain;
-            putEscapedByte(text[i + plain]);
-            i += plain + 1;
-        }
-#endif
-        while (i + 8 <= text.size()) {
-            const std::uint64_t word = WordAt(text, i);
-            const std::uint64_t marks = MarkBelow(word, 0x0E) | MarkEqual(word, '\\');
-            // Eight bytes are stored whatever comes: those past the plain ones are written over.
-            std::memcpy(at_, &word, 8);
-            if (!marks) {
-                at_ += 8;
-                i += 8;
-                continue;
-            }
-            const std::size_t plain = FirstMarked(marks);
-            at_ += plain;
-            putEscapedByte(text[i + plain]);
-            i += plain + 1;
-        }
-        for (char c : text.substr(i))
-            putEscapedByte(c);
-    }
+    // At most twice the text's bytes.
+    void putEscaped(std::string_view text) { at_ = PutEscaped(at_, text); }
     // At most twice the text's bytes and kMaxColorBytes; no colour when `color` is null.
     void putColored(const char* color, std::string_view text) {
         if (!color || text.empty())
@@ -116,14 +60,6 @@ public:
     }
 
 private:
-    void putEscapedByte(char c) {
-        if (char escape = kEscapes[static_cast<unsigned char>(c)]) {
-            *at_++ = '\\';
-            c = escape;
-        }
-        *at_++ = c;
-    }
-
     std::string& out_;
     std::size_t start_;
     char* at_ = nullptr;
