@@ -449,6 +449,7 @@ struct Section {
     std::array<char, 32> fixedText{};
     std::uint8_t fixedSize = 0;
     std::vector<std::pair<std::uint8_t, Role>> fixedFields; // where each field's digits begin
+    bool fixedTime = false;                                 // whether a field is of the clock
     // Whether formatQuicklyTo writes the section's text: a date of fixed width, or the usual
     // shape with literals of at most 16 bytes on either side, kept here with room after them so
     // that they are copied in a piece of fixed size.
@@ -715,6 +716,7 @@ void PlanFixedDate(Section& sec) {
         return;
     std::string text;
     std::vector<std::pair<std::uint8_t, Role>> fields;
+    bool time = false;
     for (const Item& it : sec.items) {
         int width = 2;
         switch (it.role) {
@@ -733,6 +735,8 @@ void PlanFixedDate(Section& sec) {
         case Role::Second:
             if (it.width != 2)
                 return;
+            time =
+                time || it.role == Role::Hour || it.role == Role::Minute || it.role == Role::Second;
             break;
         default:
             return;
@@ -745,6 +749,7 @@ void PlanFixedDate(Section& sec) {
     std::copy(text.begin(), text.end(), sec.fixedText.begin());
     sec.fixedSize = static_cast<std::uint8_t>(text.size());
     sec.fixedFields = std::move(fields);
+    sec.fixedTime = time;
     sec.quick = true;
 }
 
@@ -1640,10 +1645,21 @@ struct Clock {
 // digit pairs written over it at their places; returns the text's end.
 [[gnu::always_inline]] inline char* WriteFixedDate(const Section& sec, const Clock& clock,
                                                    char* at) {
+    // Each role's number made once, not a switch per field, which made every role's number.
+    constexpr auto kFirst = static_cast<std::size_t>(Role::Year2);
+    auto shown = [](Role role) { return static_cast<std::size_t>(role) - kFirst; };
+    std::array<std::uint64_t, static_cast<std::size_t>(Role::Second) - kFirst + 1> numbers{};
+    numbers[shown(Role::Year2)] = static_cast<std::uint64_t>(clock.date.year % 100);
+    numbers[shown(Role::Year4)] = static_cast<std::uint64_t>(clock.date.year);
+    numbers[shown(Role::Month)] = static_cast<std::uint64_t>(clock.date.month);
+    numbers[shown(Role::Day)] = static_cast<std::uint64_t>(clock.date.day);
+    if (sec.fixedTime)
+        for (Role role : {Role::Hour, Role::Minute, Role::Second})
+            numbers[shown(role)] = ClockField(role, clock.date, clock.seconds);
     std::memcpy(at, sec.fixedText.data(), sec.fixedText.size());
     for (const auto& [offset, role] : sec.fixedFields) {
         char* place = at + offset;
-        std::uint64_t field = ClockField(role, clock.date, clock.seconds);
+        std::uint64_t field = numbers[shown(role)];
         if (role == Role::Year4) {
             std::memcpy(place, &kDigitPairs[field / 100 * 2], 2);
             place += 2;
@@ -1968,6 +1984,11 @@ bool ShowsDay(double value, double magnitude, bool date1904) {
            magnitude < (date1904 ? kPastLastDate1904 : kPastLastDate1900);
 }
 
+// A fixed date's text, out of line: its registers would cost every number a larger frame.
+[[gnu::noinline]] char* QuickDate(const Section& sec, double magnitude, bool date1904, char* at) {
+    return WriteFixedDate(sec, ClockOf(sec, magnitude, date1904), at);
+}
+
 // The text of `magnitude` through a quick section, after a minus sign when `addSign`, at `out`
 // (kQuickRoom bytes); nullptr, having written nothing that counts, when PlainUnits has no units
 // for it. A date's day is one ShowsDay allows.
@@ -1976,7 +1997,7 @@ bool ShowsDay(double value, double magnitude, bool date1904) {
     *out = '-'; // a quick section shows digits, which take the sign
     char* at = out + addSign;
     if (sec.kind == Kind::Date)
-        return WriteFixedDate(sec, ClockOf(sec, magnitude, date1904), at);
+        return QuickDate(sec, magnitude, date1904, at);
     std::uint64_t units;
     if (!PlainUnits(sec, magnitude, units))
         return nullptr;
@@ -1986,6 +2007,13 @@ bool ShowsDay(double value, double magnitude, bool date1904) {
     return at + sec.plainAfter.size();
 }
 
+// General's text, out of line for the same reason.
+[[gnu::noinline]] char* QuickGeneral(double value, char* out) {
+    Cursor cursor{out};
+    WriteGeneral(cursor, value);
+    return cursor.at;
+}
+
 bool NumberFormat::writesQuickly() const {
     return impl_->general ||
            std::any_of(impl_->sections.begin(), impl_->sections.begin() + impl_->numberSections,
@@ -1993,11 +2021,8 @@ bool NumberFormat::writesQuickly() const {
 }
 
 char* NumberFormat::formatQuicklyTo(double value, bool date1904, char* out) const {
-    if (impl_->general || !std::isfinite(value)) {
-        Cursor cursor{out};
-        WriteGeneral(cursor, value);
-        return cursor.at;
-    }
+    if (impl_->general || !std::isfinite(value))
+        return QuickGeneral(value, out);
     bool addSign = false;
     const Section* sec = impl_->choose(value, addSign);
     const double magnitude = std::fabs(value);
