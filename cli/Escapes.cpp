@@ -82,6 +82,7 @@ char* PutEscapedInWords(char* at, std::string_view text) {
 #if defined(__x86_64__)
 
 bool WideEscapesRun() {
+    __builtin_cpu_init(); // asked from a static initializer, perhaps before the runtime's own
     return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") &&
            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
 }
