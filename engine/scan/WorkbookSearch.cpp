@@ -419,16 +419,19 @@ private:
         std::string line; // a physical line may span blocks
         bool going = true;
         std::uint64_t taken = 0; // bytes of the text written that have been read
+        // Room for a whole block of the export (64 KB of lines and the line that ends past
+        // them) in one read, mostly.
+        readBuffer_.resize(1 << 17);
         auto readWritten = [&](std::uint64_t end) {
-            char buffer[1 << 16];
             while (going && taken < end) {
                 const ssize_t got =
-                    ::pread(fd, buffer, std::min<std::uint64_t>(sizeof buffer, end - taken),
+                    ::pread(fd, readBuffer_.data(),
+                            std::min<std::uint64_t>(readBuffer_.size(), end - taken),
                             static_cast<off_t>(taken));
                 if (got <= 0)
                     throw Error("The temporary text export cannot be read");
                 taken += static_cast<std::uint64_t>(got);
-                going = testLines(buffer, static_cast<std::size_t>(got), line);
+                going = testLines(readBuffer_.data(), static_cast<std::size_t>(got), line);
             }
             if (!going)
                 return ExportNext::Stop;
@@ -536,6 +539,7 @@ private:
     std::uint32_t placedRow_ = 0, placedColumn_ = 0; // of row_'s place; 0 when it has none
     std::uint32_t lines_ = 0;                        // counts on across worksheets
     std::unique_ptr<ExportFile> export_;
+    std::vector<char> readBuffer_; // the export's text as read back
 };
 
 } // namespace
