@@ -420,9 +420,9 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     Worksheet& source = sheet ? *sheet : activeSheet();
     // Written over from its start and cut to its text at the end, not emptied first: a file
     // emptied, written and closed has the file system write it out at once (ext4 does), which
-    // made each of a run's many small exports wait for the disk.
-    // Written with write(2) itself: a stream cut each block into three calls (its buffer's
-    // fill, the rest straight through, and the tail flushed), and a block is written whole anyway.
+    // made each of a run's many small exports wait for the disk. Written with write(2) itself: a
+    // stream cut each block into three calls (its buffer's fill, the rest straight through and
+    // the tail flushed), and a block goes out whole anyway.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     auto failed = [&] { return Error("The text export cannot be written to " + path); };
     if (fd < 0)
