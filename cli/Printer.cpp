@@ -6,10 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <tuple>
