@@ -126,6 +126,10 @@ void SearchPattern::compile(const std::u32string& pattern) {
         }
     }
 
+    for (const Token& token : tokens_)
+        if (token.kind == Kind::Literal && token.ch < 0x80)
+            needed_ |= 1ull << (token.ch & 63);
+
     // Recognise "*lit*", "lit*", "*lit", "lit" and "*": the common shapes, answered by a byte
     // search on the UTF-8 text, which is exact because UTF-8 is self-synchronising.
     std::size_t begin = 0, end = tokens_.size();
@@ -382,6 +386,15 @@ bool SearchPattern::couldMatchTextOf(const std::bitset<256>& bytes) const {
             return false;
     }
     return true;
+}
+
+// An ASCII character that the decoder reads from several bytes (an overlong form) has its six low
+// bits in the last of them: its bit is set all the same.
+std::uint64_t SearchPattern::BytesHeld(std::string_view prepared) {
+    std::uint64_t bits = 0;
+    for (const char c : prepared)
+        bits |= 1ull << (static_cast<unsigned char>(c) & 63);
+    return bits;
 }
 
 bool SearchPattern::matchesPrepared(std::string_view text) const {

@@ -31,6 +31,14 @@ public:
     // False only when no text made of these bytes alone can match: some character that every
     // match needs (a literal, a digit for '#', one of a bracket list) cannot be among them.
     bool couldMatchTextOf(const std::bitset<256>& bytes) const;
+    // The bytes a prepared text (as matchesPrepared takes it) holds, a bit per byte value modulo
+    // 64, for couldMatchTextHolding: made once for a text that many patterns test.
+    static std::uint64_t BytesHeld(std::string_view prepared);
+    // False only when a prepared text holding these bytes cannot match: it lacks an ASCII
+    // character that every match holds. One test where a search would walk the text.
+    bool couldMatchTextHolding(std::uint64_t bytesHeld) const {
+        return (needed_ & ~bytesHeld) == 0;
+    }
 
 private:
     enum class Kind : std::uint8_t { Literal, AnyChar, Digit, Set, NotSet, Star };
@@ -55,6 +63,7 @@ private:
     std::string literal_; // UTF-8 literal for the byte-search shapes
     std::string folds_;   // per literal byte: what to OR into a text byte before comparing
     bool asciiLiteral_ = false;
+    std::uint64_t needed_ = 0; // the ASCII literals' bits, as BytesHeld sets them
     std::vector<Token> tokens_;
     std::vector<std::pair<char32_t, char32_t>> ranges_;
     mutable std::string lowered_;

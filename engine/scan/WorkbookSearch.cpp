@@ -238,23 +238,36 @@ private:
                 return false;
         }
         // One term searches the text as it stands; a list's terms search it lowered once for all
-        // of them, where their searches for a first byte skip faster than one that folds case.
+        // of them, where their searches for a first byte skip faster than one that folds case,
+        // and most of them need not search: the text lacks a letter they hold.
         bool matches;
         std::optional<bool> unlowered;
-        if (!pattern.ignoresCase()) {
-            matches = pattern.matchesPrepared(subject.text());
-        } else if (!combo_ && (unlowered = pattern.matchesUnlowered(subject.text()))) {
+        if (!combo_ && pattern.ignoresCase() &&
+            (unlowered = pattern.matchesUnlowered(subject.text()))) {
             matches = *unlowered;
         } else {
-            if (!loweredReady_) {
-                LowerCaseInto(subject.text(), lowered_);
-                loweredReady_ = true;
+            const std::string_view text = prepared(subject, pattern.ignoresCase());
+            if (combo_ && !bytesHeldReady_) {
+                bytesHeld_ = SearchPattern::BytesHeld(text);
+                bytesHeldReady_ = true;
             }
-            matches = pattern.matchesPrepared(lowered_);
+            matches = (!combo_ || pattern.couldMatchTextHolding(bytesHeld_)) &&
+                      pattern.matchesPrepared(text);
         }
         if (shared != kNotShared)
             cached.sharedStrings.remember(shared, matches);
         return matches;
+    }
+
+    // The subject's text as patterns test it: lowered once for all of them when they ignore case.
+    std::string_view prepared(Subject& subject, bool ignoreCase) {
+        if (!ignoreCase)
+            return subject.text();
+        if (!loweredReady_) {
+            LowerCaseInto(subject.text(), lowered_);
+            loweredReady_ = true;
+        }
+        return lowered_;
     }
 
     // How many result rows the subject earns: 0 or 1 for the single term, one per matching entry
@@ -262,7 +275,7 @@ private:
     // rule). The case option is read once per subject: nothing can change it before the next
     // yield.
     template <typename AddRow> void testSubject(Subject& subject, bool stopInside, AddRow addRow) {
-        loweredReady_ = false;
+        loweredReady_ = bytesHeldReady_ = false;
         // The case options and the list's length hold while the revision does.
         if (const std::uint64_t revision = host_.termsRevision();
             revision != revision_ || !optionsKnown_) {
@@ -535,6 +548,8 @@ private:
     bool reportedBadPattern_ = false;
     std::string lowered_;
     bool loweredReady_ = false;
+    std::uint64_t bytesHeld_ = 0; // of the prepared text, for a term list
+    bool bytesHeldReady_ = false;
     ResultRow row_; // made again for every result row, in the same storage
     std::uint32_t placedRow_ = 0, placedColumn_ = 0; // of row_'s place; 0 when it has none
     std::uint32_t lines_ = 0;                        // counts on across worksheets

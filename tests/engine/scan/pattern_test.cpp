@@ -95,9 +95,11 @@ TEST(SearchPattern, RulesOutOnlyTextsThatCannotMatch) {
         "a",     "A",   "ea",  "k",        "i",        "1",    "#",           "##",
         "?",     "a?b", "*",   "",         "[ab]",     "[!a]", "[0-9]",       "[A-C]",
         "[k-m]", "e*",  "*e",  "\xc3\xa9", "\xc3\x89", "a#",   "[\xc3\xa9x]", "[\xc3\x80-\xc3\xbf]",
-        "-",     "[-]", "1-9", "E-",       "*a*b",     "K?"};
+        "-",     "[-]", "1-9", "E-",       "*a*b",     "K?",   "A?",          "?1"};
     std::mt19937 random(2);
     int ruledOut = 0;
+    int ruledOutByBytesHeld = 0;
+    std::string prepared;
     for (int round = 0; round < 4000; ++round) {
         std::string text;
         for (int n = static_cast<int>(random() % 6); n > 0; --n) {
@@ -116,10 +118,23 @@ TEST(SearchPattern, RulesOutOnlyTextsThatCannotMatch) {
                     ASSERT_TRUE(could) << "term '" << term << "' ignoreCase " << ignoreCase
                                        << " matches '" << text << "'";
                 }
+                // The same for the bytes of the text as a term list tests it.
+                if (ignoreCase)
+                    gq::LowerCaseInto(text, prepared);
+                else
+                    prepared = text;
+                const bool held =
+                    pattern.couldMatchTextHolding(gq::SearchPattern::BytesHeld(prepared));
+                ruledOutByBytesHeld += !held;
+                if (pattern.matchesPrepared(prepared)) {
+                    ASSERT_TRUE(held) << "term '" << term << "' ignoreCase " << ignoreCase
+                                      << " matches '" << prepared << "' as prepared";
+                }
             }
         }
     }
-    EXPECT_GT(ruledOut, 10000); // the rule does rule texts out
+    EXPECT_GT(ruledOut, 10000); // the rules do rule texts out
+    EXPECT_GT(ruledOutByBytesHeld, 10000);
 }
 
 TEST(SearchPattern, NeedsWhatEveryMatchHolds) {
