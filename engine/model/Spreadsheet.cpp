@@ -57,24 +57,6 @@ private:
     std::string text_;
 };
 
-// The cells of a text export, blanks too: a number through `addNumber(cell)`, which gives
-// nullopt for one it does not write, any other cell (and such a number) as its displayed text.
-template <typename AddText, typename AddNumber> class ExportCells : public TextCells<AddText> {
-public:
-    ExportCells(DisplayText& display, AddText addText, AddNumber& addNumber)
-        : TextCells<AddText>(display, true, std::move(addText)), addNumber_(addNumber) {}
-
-    bool visit(const Cell& cell) override {
-        if (cell.kind == CellKind::Number && RunWidth(cell) == 1)
-            if (const std::optional<bool> going = addNumber_(cell))
-                return *going;
-        return this->pass(cell);
-    }
-
-private:
-    AddNumber& addNumber_;
-};
-
 // The export's text, written where it goes: room for a whole field is made at once, so that a
 // cell costs its copy rather than a string's checks on every piece of it.
 class ExportText {
@@ -164,6 +146,172 @@ private:
 
     std::string bytes_; // as long as the room made; size_ of it written
     std::size_t size_ = 0;
+};
+
+// The lines of a sheet's text export: a line a row, up to the last row with a cell (a blank cell
+// counts, as it does for the used range), each cell's text at its column after as many TABs,
+// written to `fd` a block at a time. `blockWritten` is told where each block ends in the file, and
+// says whether to go on, stop, or start over at the file's beginning.
+class ExportLines : public CellVisitor {
+public:
+    ExportLines(DisplayText* display, int fd, const std::string& path,
+                const std::function<ExportNext(std::uint64_t end)>& blockWritten)
+        : display_(display), fd_(fd), path_(path), blockWritten_(blockWritten) {}
+
+    bool busy() const override { return true; }
+
+    bool visit(const Cell& cell) override {
+        if (!toRow(cell.row))
+            return false;
+        if (cell.kind == CellKind::Number && RunWidth(cell) == 1 && addNumber(cell))
+            return true;
+        const std::string_view text = display_->viewOf(cell, scratch_);
+        if (!text.empty())
+            for (std::uint32_t i = 0, width = RunWidth(cell); i < width; ++i)
+                addText(cell.col + i, text);
+        return true;
+    }
+
+    // A cell that holds its text (those of a new workbook); false once told to stop.
+    bool add(std::uint32_t row, std::uint32_t col, std::string_view text) {
+        if (!toRow(row))
+            return false;
+        if (!text.empty())
+            addText(col, text);
+        return true;
+    }
+
+    // Ends the last line and writes out what is left, unless told to stop; returns where the
+    // text ends in the file.
+    std::uint64_t finish() {
+        if (any_ && going_)
+            endLinesBefore(lineRow_ + 1);
+        if (going_ && block_.size() != 0)
+            writeBlock();
+        return end_;
+    }
+
+    Error failed() const { return Error("The text export cannot be written to " + path_); }
+
+private:
+    static constexpr std::size_t kBlockBytes = 1 << 16;
+
+    // Numbers' styles as last met, each with its format and whether that writes them quickly
+    // into a text that never needs quotes: a few slots, as the columns of a sheet take turns with
+    // a few styles. A slot starts with a style that a number would take the slow way.
+    struct NumberStyle {
+        std::uint32_t style = UINT32_MAX;
+        const NumberFormat* format = nullptr;
+        bool quick = false;
+    };
+
+    // The lines before `row` end, those of rows without cells too; false once told to stop.
+    bool toRow(std::uint32_t row) {
+        any_ = true;
+        return row == lineRow_ ? going_ : endLinesBefore(row);
+    }
+
+    bool endLinesBefore(std::uint32_t row) {
+        for (; lineRow_ < row && going_; ++lineRow_) {
+            char* at = block_.room(2);
+            at[0] = '\r';
+            at[1] = '\n';
+            block_.ended(at + 2);
+            lineColumn_ = 0;
+            lineStart_ = block_.size();
+            if (block_.size() >= kBlockBytes) {
+                writeBlock();
+                lineStart_ = 0;
+            }
+        }
+        return going_;
+    }
+
+    // A line holds at most kMaxExportLine bytes: no field goes into a full one.
+    bool lineFull() const { return block_.size() - lineStart_ >= kMaxExportLine; }
+
+    void fieldAdded(std::uint32_t col) {
+        lineColumn_ = col - 1;
+        if (block_.size() - lineStart_ > kMaxExportLine)
+            cutLine();
+    }
+
+    [[gnu::noinline]] void cutLine() {
+        std::size_t end = lineStart_ + kMaxExportLine;
+        while (end > lineStart_ && (static_cast<unsigned char>(block_.data()[end]) & 0xC0) == 0x80)
+            --end; // not inside a character
+        block_.cut(end);
+    }
+
+    void addText(std::uint32_t col, std::string_view text) {
+        if (lineFull())
+            return;
+        block_.putField(col - 1 - lineColumn_, text);
+        fieldAdded(col);
+    }
+
+    // A number that its format writes quickly (most numbers of most sheets) is written in place:
+    // no text of its own first, nor a look for quotes its format cannot make. False, having added
+    // nothing, for any other, soon for one of a format that writes none quickly.
+    bool addNumber(const Cell& cell) {
+        NumberStyle& known = numberStyles_[cell.style % numberStyles_.size()];
+        if (known.style != cell.style) {
+            const std::bitset<256>& bytes = display_->numberBounds(cell.style).bytes;
+            known.style = cell.style;
+            known.format = &display_->numberFormatOf(cell.style);
+            known.quick = known.format->writesQuickly() && !bytes['\t'] && !bytes['\r'] &&
+                          !bytes['\n'] && !bytes['"'];
+        }
+        if (!known.quick)
+            return false;
+        if (lineFull())
+            return true;
+        const std::size_t tabs = cell.col - 1 - lineColumn_;
+        char* const at = ExportText::PutTabs(block_.room(tabs + NumberFormat::kQuickRoom), tabs);
+        const char* const end =
+            known.format->formatQuicklyTo(cell.number, display_->date1904(), at);
+        if (!end)
+            return false;
+        if (end != at) { // a text that shows nothing is no field
+            block_.ended(end);
+            fieldAdded(cell.col);
+        }
+        return true;
+    }
+
+    void writeBlock() {
+        for (std::size_t done = 0; done < block_.size();) {
+            const ssize_t wrote = ::write(fd_, block_.data() + done, block_.size() - done);
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote <= 0)
+                throw failed();
+            done += static_cast<std::size_t>(wrote);
+        }
+        end_ += block_.size();
+        block_.clear();
+        const ExportNext next = blockWritten_ ? blockWritten_(end_) : ExportNext::Continue;
+        if (next == ExportNext::StartOver) {
+            if (::lseek(fd_, 0, SEEK_SET) != 0)
+                throw failed();
+            end_ = 0;
+        }
+        going_ = next != ExportNext::Stop;
+    }
+
+    DisplayText* display_;
+    int fd_;
+    const std::string& path_;
+    const std::function<ExportNext(std::uint64_t end)>& blockWritten_;
+    ExportText block_;             // whole lines, written out in blocks
+    bool going_ = true;            // until `blockWritten_` asks to stop
+    bool any_ = false;             // whether a cell was met: then the last line is ended
+    std::uint64_t end_ = 0;        // of the text in the file
+    std::uint32_t lineRow_ = 1;    // the row whose cells the last line of `block_` collects
+    std::uint32_t lineColumn_ = 0; // the last column written into that line
+    std::size_t lineStart_ = 0;    // where that line begins in `block_`
+    std::array<NumberStyle, 16> numberStyles_;
+    std::string scratch_; // a text made for a cell
 };
 
 } // namespace
@@ -424,136 +572,29 @@ void Workbook::saveAs(const std::string& path, FileFormat format, Worksheet* she
     // stream cut each block into three calls (its buffer's fill, the rest straight through and
     // the tail flushed), and a block goes out whole anyway.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    auto failed = [&] { return Error("The text export cannot be written to " + path); };
+    ExportLines lines(source.display_, fd, path, blockWritten);
     if (fd < 0)
-        throw failed();
-    constexpr std::size_t kBlockBytes = 1 << 16;
-    ExportText block;      // whole lines, written out in blocks
-    bool going = true;     // until `blockWritten` asks to stop
-    std::uint64_t end = 0; // of the text in the file
-    auto writeBlock = [&] {
-        for (std::size_t done = 0; done < block.size();) {
-            const ssize_t wrote = ::write(fd, block.data() + done, block.size() - done);
-            if (wrote < 0 && errno == EINTR)
-                continue;
-            if (wrote <= 0)
-                throw failed();
-            done += static_cast<std::size_t>(wrote);
-        }
-        end += block.size();
-        block.clear();
-        const ExportNext next = blockWritten ? blockWritten(end) : ExportNext::Continue;
-        if (next == ExportNext::StartOver) {
-            if (::lseek(fd, 0, SEEK_SET) != 0)
-                throw failed();
-            end = 0;
-        }
-        going = next != ExportNext::Stop;
-    };
-    bool any = false;
-    std::uint32_t lineRow = 1;    // the row whose cells the last line of `block` collects
-    std::uint32_t lineColumn = 0; // the last column written into that line
-    std::size_t lineStart = 0;    // where that line begins in `block`
-    auto endLinesThrough = [&](std::uint32_t row) {
-        for (; lineRow < row && going; ++lineRow) {
-            char* at = block.room(2);
-            at[0] = '\r';
-            at[1] = '\n';
-            block.ended(at + 2);
-            lineColumn = 0;
-            lineStart = block.size();
-            if (block.size() >= kBlockBytes) {
-                writeBlock();
-                lineStart = 0;
-            }
-        }
-    };
-    // Whether a field goes into the line of `row`: false once `blockWritten` asks to stop, and
-    // for a line that is full.
-    auto startField = [&](std::uint32_t row) {
-        any = true;
-        if (row != lineRow)
-            endLinesThrough(row);
-        return going && block.size() - lineStart < kMaxExportLine;
-    };
-    auto fieldAdded = [&](std::uint32_t col) {
-        lineColumn = col - 1;
-        if (block.size() - lineStart > kMaxExportLine) {
-            std::size_t end = lineStart + kMaxExportLine;
-            while (end > lineStart &&
-                   (static_cast<unsigned char>(block.data()[end]) & 0xC0) == 0x80)
-                --end; // not inside a character
-            block.cut(end);
-        }
-    };
-    // Blank cells take part: the export runs to the last used row, as the used range does.
-    auto addCell = [&](std::uint32_t row, std::uint32_t col, std::string_view text) {
-        if (!startField(row) || text.empty())
-            return going;
-        block.putField(col - 1 - lineColumn, text);
-        fieldAdded(col);
-        return true;
-    };
-    // Numbers' styles as last met, each with its format and whether that writes them quickly
-    // into a text that never needs quotes: a few slots, as the columns of a sheet take turns with
-    // a few styles. A slot starts with a style that a number would take the slow way.
-    struct NumberStyle {
-        std::uint32_t style = UINT32_MAX;
-        const NumberFormat* format = nullptr;
-        bool quick = false;
-    };
-    std::array<NumberStyle, 16> numberStyles;
-    // A number that its format writes quickly (most numbers of most sheets) is written in place:
-    // no text of its own first, nor a look for quotes its format cannot make. Nullopt, having
-    // added nothing, for any other cell, soon for one of a format that writes none quickly.
-    auto addNumber = [&](const Cell& cell) -> std::optional<bool> {
-        DisplayText& display = *source.display_;
-        NumberStyle& known = numberStyles[cell.style % numberStyles.size()];
-        if (known.style != cell.style) {
-            const std::bitset<256>& bytes = display.numberBounds(cell.style).bytes;
-            known.style = cell.style;
-            known.format = &display.numberFormatOf(cell.style);
-            known.quick = known.format->writesQuickly() && !bytes['\t'] && !bytes['\r'] &&
-                          !bytes['\n'] && !bytes['"'];
-        }
-        if (!known.quick)
-            return std::nullopt;
-        if (!startField(cell.row))
-            return going;
-        const std::size_t tabs = cell.col - 1 - lineColumn;
-        char* const at = ExportText::PutTabs(block.room(tabs + NumberFormat::kQuickRoom), tabs);
-        const char* const end = known.format->formatQuicklyTo(cell.number, display.date1904(), at);
-        if (!end)
-            return std::nullopt;
-        if (end != at) { // a text that shows nothing is no field
-            block.ended(end);
-            fieldAdded(cell.col);
-        }
-        return true;
-    };
+        throw lines.failed();
     try {
         if (source.reader_) {
-            ExportCells cells(*source.display_, addCell, addNumber);
-            source.reader_->readCells(source.index_, cells);
+            source.reader_->readCells(source.index_, lines);
         } else {
             for (const auto& [at, value] : source.values_)
-                addCell(at.first, at.second, value);
+                if (!lines.add(at.first, at.second, value))
+                    break;
         }
-        if (any && going)
-            endLinesThrough(lineRow + 1);
-        if (going && block.size() != 0)
-            writeBlock();
+        const std::uint64_t end = lines.finish();
         // What the file held before, or a longer round of this export, may lie past its end.
         struct stat info;
         if (::fstat(fd, &info) != 0 || (static_cast<std::uint64_t>(info.st_size) != end &&
                                         ::ftruncate(fd, static_cast<off_t>(end)) != 0))
-            throw failed();
+            throw lines.failed();
     } catch (...) {
         ::close(fd);
         throw;
     }
     if (::close(fd) != 0)
-        throw failed();
+        throw lines.failed();
 }
 
 Workbook& Workbooks::open(const std::string& path) {
