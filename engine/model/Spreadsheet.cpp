@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <optional>
 
 namespace gq {
 
@@ -34,12 +33,9 @@ public:
     TextCells(DisplayText& display, bool withBlanks, Callback callback)
         : display_(display), withBlanks_(withBlanks), callback_(std::move(callback)) {}
 
-    bool visit(const Cell& cell) override { return pass(cell); }
     bool busy() const override { return true; }
 
-protected:
-    // What visit() does, for a visitor that passes some cells another way: a call it inlines.
-    [[gnu::always_inline]] bool pass(const Cell& cell) {
+    bool visit(const Cell& cell) override {
         const std::string_view text = display_.viewOf(cell, text_);
         if (text.empty() && !withBlanks_)
             return true;
