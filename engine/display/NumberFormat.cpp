@@ -728,15 +728,15 @@ void PlanFixedDate(Section& sec) {
             break;
         case Role::Year2:
             break;
-        case Role::Month:
-        case Role::Day:
         case Role::Hour:
         case Role::Minute:
         case Role::Second:
+            time = true;
+            [[fallthrough]];
+        case Role::Month:
+        case Role::Day:
             if (it.width != 2)
                 return;
-            time =
-                time || it.role == Role::Hour || it.role == Role::Minute || it.role == Role::Second;
             break;
         default:
             return;
